@@ -1,0 +1,63 @@
+#include "runtime/process.h"
+
+#include <sys/syscall.h>
+
+#include "runtime/system_call.h"
+
+namespace zuva {
+
+int modules_initialised = 0;
+
+uint16_t exit_code = 0;
+uint16_t error_code = 0;
+void* error_address = nullptr;
+void* error_frame = nullptr;
+
+// Set while the exit sequence runs, so that a fault there ends the process at once.
+volatile bool exit_in_progress = false;
+
+void init_modules() {
+    for (int i = 0; i < module_count; ++i) {
+        if (module_table[i].initialise) module_table[i].initialise();
+        modules_initialised = i + 1;
+    }
+}
+
+void finalize_modules() {
+    while (modules_initialised > 0) {
+        const Module& module = module_table[modules_initialised - 1];
+        modules_initialised -= 1;
+        if (module.finalise) module.finalise();
+    }
+}
+
+void halt_program() {
+    exit_in_progress = true;
+    exit_sequence();
+    system_call(SYS_exit_group, exit_code);
+    __builtin_unreachable();
+}
+
+// Not inlined: the report names the code address this call returns to and its caller's frame.
+[[gnu::noinline]] void check_io() {
+    if (io_result == 0) return;
+    uint16_t number = io_result;
+    io_result = 0;
+    void** frame = static_cast<void**>(__builtin_frame_address(0));
+    raise_run_error(number, __builtin_return_address(0), frame[0]);
+}
+
+[[gnu::noinline]] void run_error(uint16_t number) {
+    void** frame = static_cast<void**>(__builtin_frame_address(0));
+    raise_run_error(number, __builtin_return_address(0), frame[0]);
+}
+
+void raise_run_error(uint16_t number, void* address, void* frame) {
+    error_code = number;
+    exit_code = number;
+    error_address = address;
+    error_frame = frame;
+    halt_program();
+}
+
+}  // namespace zuva

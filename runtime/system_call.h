@@ -1,0 +1,14 @@
+// The system-call layer: one routine that issues a Linux system call and classifies its result.
+#pragma once
+
+#include <cstdint>
+
+namespace zuva {
+
+// Error number of the last system call made through system_call; 0 after a successful one.
+extern int32_t last_os_error;
+
+// A raw result from -4095 to -1 is a failure: last_os_error := its negation, result -1.
+long system_call(long number, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0);
+
+}  // namespace zuva

@@ -1,0 +1,260 @@
+#include "tests/support/terminal.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vterm.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+extern char** environ;
+
+namespace zuva::test {
+
+namespace {
+
+void collect_reply(const char* bytes, size_t length, void* user) {
+    static_cast<std::string*>(user)->append(bytes, length);
+}
+
+// ANSI colour index to PC colour number: the inverse of the console's "04261537".
+int pc_colour(int ansi) {
+    static const int table[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    return table[ansi & 7] | (ansi & 8);
+}
+
+long long now_ms() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+VtScreen::VtScreen(int cols, int rows) : cols_(cols), rows_(rows) {
+    vt_ = vterm_new(rows, cols);
+    vterm_set_utf8(vt_, 0);
+    vterm_output_set_callback(vt_, collect_reply, &replies_);
+    screen_ = vterm_obtain_screen(vt_);
+    vterm_screen_reset(screen_, 1);
+}
+
+VtScreen::~VtScreen() { vterm_free(vt_); }
+
+void VtScreen::feed(std::string_view bytes) {
+    if (!bytes.empty()) vterm_input_write(vt_, bytes.data(), bytes.size());
+}
+
+std::string VtScreen::take_replies() {
+    std::string r;
+    r.swap(replies_);
+    return r;
+}
+
+char32_t VtScreen::at(int col, int row) const {
+    VTermScreenCell cell;
+    if (!vterm_screen_get_cell(screen_, VTermPos{row - 1, col - 1}, &cell)) return U' ';
+    return cell.chars[0] ? cell.chars[0] : U' ';
+}
+
+std::string VtScreen::text(int col, int row, int length) const {
+    std::string s;
+    for (int c = col; c < col + length && c <= cols_; ++c) {
+        char32_t ch = at(c, row);
+        s += ch < 0x80 ? static_cast<char>(ch) : '?';
+    }
+    return s;
+}
+
+std::string VtScreen::row(int row) const { return text(1, row, cols_); }
+
+int VtScreen::attr(int col, int row) const {
+    VTermScreenCell cell;
+    vterm_screen_get_cell(screen_, VTermPos{row - 1, col - 1}, &cell);
+    int fg = 7, bg = 0;
+    if (VTERM_COLOR_IS_INDEXED(&cell.fg) && !VTERM_COLOR_IS_DEFAULT_FG(&cell.fg)) fg = pc_colour(cell.fg.indexed.idx);
+    if (VTERM_COLOR_IS_INDEXED(&cell.bg) && !VTERM_COLOR_IS_DEFAULT_BG(&cell.bg)) bg = pc_colour(cell.bg.indexed.idx) & 7;
+    if (cell.attrs.reverse) std::swap(fg, bg);
+    int a = (fg & 15) | (bg << 4);
+    if (cell.attrs.bold) a |= 8;
+    if (cell.attrs.blink) a |= 0x80;
+    return a;
+}
+
+int VtScreen::cursor_column() const {
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
+    return pos.col + 1;
+}
+
+int VtScreen::cursor_row() const {
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
+    return pos.row + 1;
+}
+
+bool VtScreen::contains(std::string_view text) const {
+    for (int r = 1; r <= rows_; ++r)
+        if (row(r).find(text) != std::string::npos) return true;
+    return false;
+}
+
+std::string VtScreen::dump() const {
+    std::ostringstream out;
+    for (int r = 1; r <= rows_; ++r) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%2d|", r);
+        out << number << row(r) << "|\n";
+    }
+    out << "cursor at column " << cursor_column() << ", row " << cursor_row() << "\n";
+    return out.str();
+}
+
+PtyProgram::~PtyProgram() {
+    if (pid > 0 && status == -1) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    if (master >= 0) close(master);
+}
+
+bool PtyProgram::start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                       const std::string& cwd) {
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        vars[entry.substr(0, entry.find('='))] = entry;
+    }
+    for (const auto& entry : env) vars[entry.substr(0, entry.find('='))] = entry;
+    std::vector<std::string> env_strings;
+    for (auto& [name, entry] : vars) env_strings.push_back(entry);
+
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (auto& e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    struct winsize size {};
+    size.ws_col = static_cast<unsigned short>(screen.cols());
+    size.ws_row = static_cast<unsigned short>(screen.rows());
+    pid = forkpty(&master, nullptr, nullptr, &size);
+    if (pid < 0) return false;
+    if (pid == 0) {
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    return true;
+}
+
+void PtyProgram::type(std::string_view keys) {
+    while (!keys.empty()) {
+        ssize_t n = write(master, keys.data(), keys.size());
+        if (n > 0) {
+            keys.remove_prefix(static_cast<size_t>(n));
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            return;
+        } else {
+            pump(10);
+        }
+    }
+}
+
+bool PtyProgram::pump(int timeout_ms) {
+    if (master < 0) return false;
+    struct pollfd p {master, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return true;
+    char buf[4096];
+    bool alive = true;
+    for (;;) {
+        ssize_t n = read(master, buf, sizeof buf);
+        if (n > 0) {
+            output.append(buf, static_cast<size_t>(n));
+            screen.feed(std::string_view(buf, static_cast<size_t>(n)));
+            std::string replies = screen.take_replies();
+            if (answer_queries && !replies.empty()) type(replies);
+            continue;
+        }
+        if (n < 0 && (errno == EAGAIN || errno == EINTR)) break;
+        alive = false;  // EIO: every slave descriptor is closed
+        break;
+    }
+    return alive;
+}
+
+bool PtyProgram::wait_for(const std::function<bool()>& condition, int timeout_ms) {
+    long long end = now_ms() + timeout_ms;
+    for (;;) {
+        if (condition()) return true;
+        if (now_ms() >= end) return false;
+        if (!pump(20)) return condition();
+    }
+}
+
+bool PtyProgram::wait_for_text(std::string_view text, int timeout_ms) {
+    return wait_for([&] { return screen.contains(text); }, timeout_ms);
+}
+
+int PtyProgram::wait_exit(int timeout_ms) {
+    long long end = now_ms() + timeout_ms;
+    while (now_ms() < end) {
+        int st = 0;
+        pid_t r = waitpid(pid, &st, WNOHANG);
+        if (r == pid) {
+            status = st;
+            while (pump(20)) {
+                struct pollfd p {master, POLLIN, 0};
+                if (poll(&p, 1, 0) <= 0) break;
+            }
+            return status;
+        }
+        pump(20);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    status = -2;
+    return -1;
+}
+
+void PtyProgram::hang_up() {
+    if (master >= 0) close(master);
+    master = -1;
+}
+
+TempDir::TempDir() {
+    char pattern[] = "/tmp/zuva-test-XXXXXX";
+    path = mkdtemp(pattern);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void write_file(const std::string& path, std::string_view content, int mode) {
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
+    chmod(path.c_str(), static_cast<mode_t>(mode));
+}
+
+}  // namespace zuva::test

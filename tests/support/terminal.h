@@ -1,0 +1,88 @@
+// A real terminal for tests: a program on a pseudo-terminal, its output drawn by libvterm.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct VTerm;
+struct VTermScreen;
+
+namespace zuva::test {
+
+// An 80x25 (or any size) terminal emulator fed with a program's output.
+class VtScreen {
+public:
+    explicit VtScreen(int cols = 80, int rows = 25);
+    ~VtScreen();
+    VtScreen(const VtScreen&) = delete;
+    VtScreen& operator=(const VtScreen&) = delete;
+
+    void feed(std::string_view bytes);
+    // What the emulator answered (cursor position reports), taken once.
+    std::string take_replies();
+
+    int cols() const { return cols_; }
+    int rows() const { return rows_; }
+    // Positions are 1-based, column first, as the console counts them.
+    std::string row(int row) const;                 // exactly cols() characters
+    std::string text(int col, int row, int length) const;
+    char32_t at(int col, int row) const;
+    // PC text attribute of a cell: foreground 0-15, background in bits 4-6, blink in bit 7.
+    int attr(int col, int row) const;
+    int cursor_column() const;
+    int cursor_row() const;
+    bool contains(std::string_view text) const;
+    // All rows with their numbers, for failure messages.
+    std::string dump() const;
+
+private:
+    int cols_;
+    int rows_;
+    VTerm* vt_;
+    VTermScreen* screen_;
+    std::string replies_;
+};
+
+// A program running on a new pseudo-terminal, with a VtScreen drawing what it writes.
+class PtyProgram {
+public:
+    PtyProgram(int cols = 80, int rows = 25) : screen(cols, rows) {}
+    ~PtyProgram();
+
+    // env: NAME=VALUE entries that replace or add to the test's own environment.
+    bool start(const std::vector<std::string>& argv, const std::vector<std::string>& env = {},
+               const std::string& cwd = "");
+    void type(std::string_view keys);
+    // Reads what is there within timeout_ms and draws it; false once the terminal is gone.
+    bool pump(int timeout_ms = 50);
+    bool wait_for(const std::function<bool()>& condition, int timeout_ms = 5000);
+    bool wait_for_text(std::string_view text, int timeout_ms = 5000);
+    // Waits for the end, drawing the rest; the wait status, or -1 after a time-out (then killed).
+    int wait_exit(int timeout_ms = 10000);
+    // Closes the master side: the program's terminal hangs up.
+    void hang_up();
+
+    pid_t pid = -1;
+    int master = -1;
+    bool answer_queries = true;  // send the emulator's replies (cursor position) back
+    std::string output;          // every byte the program wrote
+    VtScreen screen;
+    int status = -1;
+};
+
+// A scratch directory removed at destruction.
+struct TempDir {
+    TempDir();
+    ~TempDir();
+    std::string path;
+    std::string file(std::string_view name) const { return path + "/" + std::string(name); }
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, std::string_view content, int mode = 0644);
+
+}  // namespace zuva::test
