@@ -111,7 +111,7 @@ bool VtScreen::contains(std::string_view text) const {
 std::string VtScreen::dump() const {
     std::ostringstream out;
     for (int r = 1; r <= rows_; ++r) {
-        char number[8];
+        char number[16];
         std::snprintf(number, sizeof number, "%2d|", r);
         out << number << row(r) << "|\n";
     }

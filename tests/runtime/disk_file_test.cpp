@@ -1,0 +1,172 @@
+// The disk driver against real files, directories and descriptors.
+#include <dirent.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "runtime/disk_file.h"
+#include "runtime/system_call.h"
+#include "runtime/text_stream.h"
+#include "tests/support/terminal.h"
+
+using namespace zuva;
+using zuva::test::TempDir;
+using zuva::test::write_file;
+
+namespace {
+
+int open_descriptors() {
+    int n = 0;
+    DIR* d = opendir("/proc/self/fd");
+    while (readdir(d)) ++n;
+    closedir(d);
+    return n;
+}
+
+// Opens name for reading; returns the io_result left behind (and clears it).
+uint16_t open_result(TextStream& s, const std::string& name) {
+    io_result = 0;
+    bind_stream(s, bounded(name));
+    open_for_reading(s);
+    uint16_t r = io_result;
+    io_result = 0;
+    return r;
+}
+
+}  // namespace
+
+TEST(DiskFileTest, FailedOpensGiveTheirNumbersAndLeakNothing) {
+    TempDir dir;
+    write_file(dir.file("plain"), "x\n");
+    TextStream s;
+
+    int before = open_descriptors();
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_EQ(open_result(s, dir.file("missing")), 2);
+        EXPECT_EQ(s.mode, mode_closed);
+        EXPECT_EQ(s.handle, -1);
+        EXPECT_NE(s.transfer_op, nullptr);
+        EXPECT_NE(s.close_op, nullptr);
+        ASSERT_EQ(open_result(s, dir.file("plain") + "/below"), 3);
+        ASSERT_EQ(open_result(s, std::string(300, 'a')), 2) << "a name cut to 255 is simply missing";
+    }
+    EXPECT_EQ(open_descriptors(), before);
+
+    symlink("loop", dir.file("loop").c_str());
+    EXPECT_EQ(open_result(s, dir.file("loop")), 3);
+}
+
+TEST(DiskFileTest, ADirectoryOpensButCannotBeRead) {
+    TempDir dir;
+    TextStream s;
+    ASSERT_EQ(open_result(s, dir.path), 0);
+    BoundedString line;
+    read_string(s, line);
+    EXPECT_EQ(io_result, 5);
+    EXPECT_EQ(s.buf_end, 0);
+    io_result = 0;
+    close_stream(s);
+}
+
+TEST(DiskFileTest, AFileOfExactlyOneBufferTakesTwoRefills) {
+    TempDir dir;
+    write_file(dir.file("full"), std::string(255, 'a') + "\n");
+    TextStream s;
+    ASSERT_EQ(open_result(s, dir.file("full")), 0);
+    BoundedString line;
+    read_string(s, line);
+    EXPECT_EQ(s.buf_end, 256);
+    read_line_end(s);
+    EXPECT_EQ(line.length, 255);
+    EXPECT_TRUE(at_end_of_file(s));
+    EXPECT_EQ(s.buf_end, 0);
+    EXPECT_EQ(io_result, 0);
+    int fd = s.handle;
+    close_stream(s);
+    EXPECT_EQ(fcntl(fd, F_GETFD), -1) << "closing releases the descriptor";
+}
+
+TEST(DiskFileTest, ErrorTableAndPendingFailures) {
+    struct { int error; uint16_t number; } table[] = {
+        {2, 2}, {4, 101}, {5, 101}, {9, 6}, {11, 101}, {12, 217}, {13, 5}, {14, 217}, {17, 5},
+        {20, 3}, {21, 5}, {22, 218}, {23, 4}, {24, 4}, {26, 162}, {28, 101}, {30, 5}, {32, 101},
+        {36, 3}, {39, 5}, {40, 3}, {1, 1}, {19, 19}, {110, 110}};
+    for (auto [error, number] : table) {
+        io_result = 77;
+        last_os_error = error;
+        map_os_error();
+        EXPECT_EQ(io_result, number) << "error " << error;
+    }
+    // A successful call leaves a pending failure alone.
+    io_result = 77;
+    EXPECT_GE(system_call(39 /* getpid */), 1);
+    EXPECT_EQ(last_os_error, 0);
+    map_os_error();
+    EXPECT_EQ(io_result, 77);
+    io_result = 0;
+}
+
+TEST(DiskFileTest, TooManyOpenFilesGivesFour) {
+    TempDir dir;
+    write_file(dir.file("f"), "x");
+    pid_t pid = fork();
+    if (pid == 0) {
+        struct rlimit limit {8, 8};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        TextStream streams[10];
+        for (auto& s : streams) {
+            if (open_result(s, dir.file("f")) == 4) _exit(4);
+        }
+        _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 4);
+}
+
+TEST(DiskFileTest, AnInterruptedReadIsRepeated) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[1]);
+        struct sigaction action {};
+        action.sa_handler = [](int) {};
+        sigaction(SIGALRM, &action, nullptr);  // no SA_RESTART: the read is interrupted
+        struct itimerval timer {};
+        timer.it_value.tv_usec = 50000;
+        setitimer(ITIMER_REAL, &timer, nullptr);
+        char buf[8];
+        io_result = 0;
+        int32_t n = os_read(fds[0], buf, sizeof buf);
+        _exit(n == 2 && io_result == 0 && last_os_error == 0 ? 0 : 1);
+    }
+    close(fds[0]);
+    usleep(200000);
+    ASSERT_EQ(write(fds[1], "ok", 2), 2);
+    close(fds[1]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+TEST(DiskFileTest, FailedOrShortWritesGive101) {
+    TextStream out;
+    open_standard_stream(out, mode_output, 999);  // no such descriptor
+    io_result = 0;
+    write_string(0, out, "lost");
+    write_line_end(out);
+    EXPECT_EQ(io_result, 101);
+    EXPECT_EQ(out.buf_pos, 0);
+    io_result = 0;
+    EXPECT_FALSE(is_terminal(999));
+    EXPECT_EQ(last_os_error, 0);
+    EXPECT_EQ(io_result, 0);
+}

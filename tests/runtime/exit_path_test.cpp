@@ -1,0 +1,211 @@
+// The one exit path seen from outside: exit status, the run-time error report, faults.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/terminal.h"
+
+using zuva::test::PtyProgram;
+
+namespace {
+
+const std::string probe = std::string(ZUVA_PROBE_DIR) + "/runtime_report_probe";
+
+struct ProbeRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the probe with descriptor 1 and 2 on pipes and the given input.
+ProbeRun run_probe(std::vector<std::string> args, const std::string& input = "", int kill_after_ready = 0) {
+    int out[2], err[2], in[2];
+    pipe(out);
+    pipe(err);
+    pipe(in);
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        close(in[1]);
+        close(out[0]);
+        close(err[0]);
+        std::vector<char*> argv{const_cast<char*>(probe.c_str())};
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(126);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty()) write(in[1], input.data(), input.size());
+    close(in[1]);
+    ProbeRun r;
+    char buf[4096];
+    if (kill_after_ready) {
+        // Wait for "ready" on descriptor 2, then send the signal from outside.
+        while (r.err.find("ready") == std::string::npos) {
+            ssize_t n = read(err[0], buf, sizeof buf);
+            if (n <= 0) break;
+            r.err.append(buf, static_cast<size_t>(n));
+        }
+        kill(pid, kill_after_ready);
+    }
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0) r.out.append(buf, static_cast<size_t>(n));
+    while ((n = read(err[0], buf, sizeof buf)) > 0) r.err.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    close(err[0]);
+    waitpid(pid, &r.status, 0);
+    return r;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+// Code address ranges of the probe's functions, from its symbol table.
+struct Symbols {
+    std::vector<std::tuple<unsigned long, unsigned long, std::string>> ranges;
+    std::string at(unsigned long address) const {
+        for (auto& [start, size, name] : ranges)
+            if (address >= start && address < start + size) return name;
+        return "?";
+    }
+};
+
+Symbols symbols_of(const std::string& path) {
+    Symbols s;
+    FILE* p = popen(("nm -S -C --defined-only " + path).c_str(), "r");
+    char line[4096];
+    while (p && fgets(line, sizeof line, p)) {
+        unsigned long start, size;
+        char type;
+        char name[3000];
+        if (sscanf(line, "%lx %lx %c %2999[^\n]", &start, &size, &type, name) == 4 && (type == 'T' || type == 't'))
+            s.ranges.emplace_back(start, size, name);
+    }
+    if (p) pclose(p);
+    return s;
+}
+
+unsigned long address_in(const std::string& line) {
+    return std::stoul(line.substr(line.find("0x") + 2), nullptr, 16);
+}
+
+const std::regex header_pattern("Runtime error ([0-9]+) at 0x([0-9A-F]{8})");
+const std::regex frame_pattern("  0x[0-9A-F]{8}");
+
+}  // namespace
+
+TEST(ExitPathTest, NormalEndIsSilentWithStatusZero) {
+    ProbeRun r = run_probe({"normal"});
+    EXPECT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(ExitPathTest, StandardStreamsReadAndWriteLines) {
+    ProbeRun r = run_probe({"echo"}, "one\r\ntwo\rthree");
+    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(r.out, "one\ntwo\nthree\n");
+}
+
+TEST(ExitPathTest, FailedOpenReportsEveryFrameOutToTheEntry) {
+    ProbeRun r = run_probe({"missing"});
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 5u) << r.out;
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines[0], m, header_pattern)) << lines[0];
+    EXPECT_EQ(m[1], "2");
+    EXPECT_EQ(lines[1], "  0x" + m[2].str());
+    EXPECT_TRUE(std::regex_match(lines[2], frame_pattern));
+    EXPECT_TRUE(std::regex_match(lines[3], frame_pattern));
+    EXPECT_EQ(lines[4], "");
+
+    Symbols sym = symbols_of(probe);
+    EXPECT_NE(sym.at(address_in(lines[0])).find("fail_open"), std::string::npos) << sym.at(address_in(lines[0]));
+    EXPECT_NE(sym.at(address_in(lines[2])).find("main_routine"), std::string::npos) << sym.at(address_in(lines[2]));
+    EXPECT_EQ(sym.at(address_in(lines[3])), "zuva_call_outermost");
+}
+
+TEST(ExitPathTest, FrameWalkStopsAfter257LinesInAFileAndNineOnATerminal) {
+    ProbeRun r = run_probe({"deep", "300"});
+    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    auto lines = lines_of(r.out);
+    ASSERT_EQ(lines.size(), 2u + 257u + 1u);
+    for (size_t i = 2; i < 259; ++i) ASSERT_TRUE(std::regex_match(lines[i], frame_pattern)) << i;
+
+    // A shallow walk ends at the outermost frame well before the limit.
+    ProbeRun shallow = run_probe({"deep", "20"});
+    EXPECT_EQ(lines_of(shallow.out).size(), 2u + 23u + 1u);
+
+    PtyProgram pty;
+    ASSERT_TRUE(pty.start({probe, "deep", "300"}));
+    int status = pty.wait_exit(10000);
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    std::string text = pty.output;
+    size_t frames = 0;
+    for (size_t at = 0; (at = text.find("  0x", at)) != std::string::npos; ++at) ++frames;
+    EXPECT_EQ(frames, 1u + 9u) << text;
+}
+
+TEST(ExitPathTest, SignalsFromOutsideEndThroughTheReport) {
+    std::map<int, int> expected = {{SIGSEGV, 216}, {SIGBUS, 216}, {SIGILL, 216}, {SIGFPE, 200}};
+    for (auto [signal, number] : expected) {
+        ProbeRun r = run_probe({"wait"}, "", signal);
+        ASSERT_TRUE(WIFEXITED(r.status)) << "signal " << signal << " killed the probe";
+        EXPECT_EQ(WEXITSTATUS(r.status), number);
+        auto lines = lines_of(r.out);
+        ASSERT_GE(lines.size(), 2u);
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(lines[0], m, header_pattern)) << r.out;
+        EXPECT_EQ(m[1], std::to_string(number));
+    }
+}
+
+TEST(ExitPathTest, FaultsInTheProgramGiveTheirNumbersAtTheFaultingCode) {
+    Symbols sym = symbols_of(probe);
+    ProbeRun null = run_probe({"null"});
+    EXPECT_EQ(WEXITSTATUS(null.status), 216);
+    auto lines = lines_of(null.out);
+    ASSERT_GE(lines.size(), 4u) << null.out;
+    EXPECT_NE(sym.at(address_in(lines[0])).find("main_routine"), std::string::npos);
+    EXPECT_EQ(lines.back(), "");
+
+    ProbeRun divide = run_probe({"divide"});
+    EXPECT_EQ(WEXITSTATUS(divide.status), 200);
+
+    ProbeRun overflow = run_probe({"overflow"});
+    ASSERT_TRUE(WIFEXITED(overflow.status)) << "a stack overflow must end through the report";
+    EXPECT_EQ(WEXITSTATUS(overflow.status), 216);
+    EXPECT_TRUE(std::regex_search(overflow.out, header_pattern));
+}
+
+TEST(ExitPathTest, AFaultWhileEndingKeepsTheDecidedStatus) {
+    ProbeRun r = run_probe({"fault-at-exit"});
+    ASSERT_TRUE(WIFEXITED(r.status));
+    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+}
+
+TEST(ExitPathTest, ABadStandardStreamModeIsError102) {
+    ProbeRun r = run_probe({"bad-standard-stream"});
+    EXPECT_EQ(WEXITSTATUS(r.status), 102);
+    EXPECT_TRUE(std::regex_search(r.out, header_pattern));
+}
