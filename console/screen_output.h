@@ -18,8 +18,13 @@ extern int32_t window_top;
 extern int32_t window_right;
 extern int32_t window_bottom;
 
+// The cursor is tracked in single bytes, so the model covers at most this many columns and rows.
+constexpr int32_t max_screen_side = 255;
+
 // Copy of the screen: per cell a character byte then an attribute byte, row-major.
 extern uint8_t* screen_cells;
+// Cells in the block screen_cells points at; nothing is stored past it.
+extern int32_t screen_cell_count;
 
 constexpr int32_t out_buffer_size = 1024;
 extern char out_buffer[out_buffer_size];
@@ -32,6 +37,9 @@ extern BoundedString escape_text;
 // Descriptor 1 is not a terminal.
 extern bool output_redirected;
 
+// Where out_buffer goes: descriptor 1; tests point it at a pipe or socket to see the bytes.
+extern int32_t console_out_fd;
+
 void send_text(std::string_view text);
 void flush_output();
 bool set_auto_flush(bool on);
@@ -41,6 +49,13 @@ void move_cursor(int32_t x, int32_t y);
 void goto_xy(uint8_t column, uint8_t row);
 void clear_screen();
 void clear_to_eol();
+void put_cells(std::string_view text);
+void line_feed();
+
+// A zero-filled cell block of screen_width x screen_height; the old one is released first.
+void allocate_screen_cells();
+// Safe from the fault handler's exit path: no allocator lock is taken.
+void release_screen_cells();
 
 // transfer_op and flush_op of std_output once the console has it; always 0.
 int console_write(TextStream& stream);
