@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <termios.h>
 
 namespace zuva {
@@ -9,9 +10,15 @@ namespace zuva {
 // Descriptor 0 is not a terminal, or is another terminal than descriptor 1.
 extern bool input_redirected;
 extern struct termios saved_tty_attrs;
+// saved_tty_attrs holds what descriptor 1 had when raw mode was entered.
+extern bool tty_attrs_saved;
 
 void set_raw_mode(bool on);
 // Column and row of the terminal's cursor, each 0 when there is no usable answer.
 void query_cursor_position(uint8_t& column, uint8_t& row);
+// Reads a cursor position report out of the bytes of one read; 0, 0 when there is none.
+void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row);
+// Whether descriptor 0 must be treated as another input than the terminal on descriptor 1.
+bool find_input_redirected();
 
 }  // namespace zuva

@@ -1,0 +1,99 @@
+#include "console/raw_terminal.h"
+
+#include <sys/select.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "console/screen_output.h"
+#include "runtime/disk_file.h"
+
+namespace zuva {
+
+bool input_redirected = false;
+struct termios saved_tty_attrs {};
+bool tty_attrs_saved = false;
+
+namespace {
+
+constexpr int query_timeout_ms = 1000;
+constexpr size_t reply_limit = 256;
+constexpr size_t reply_text_limit = 16;
+
+// Unsigned decimal kept to a byte; anything that is not a number reads as 0.
+uint8_t read_byte_number(std::string_view text) {
+    if (text.empty()) return 0;
+    uint32_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return 0;
+        value = (value * 10 + static_cast<uint32_t>(c - '0')) % 256;
+    }
+    return static_cast<uint8_t>(value);
+}
+
+bool same_terminal(int a, int b) {
+    struct stat sa {}, sb {};
+    if (fstat(a, &sa) != 0 || fstat(b, &sb) != 0) return false;
+    return S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode) && sa.st_rdev == sb.st_rdev;
+}
+
+}  // namespace
+
+void set_raw_mode(bool on) {
+    if (!on) {
+        // Only what was really read goes back: a record of zeros would wreck the terminal.
+        if (tty_attrs_saved) tcsetattr(1, TCSANOW, &saved_tty_attrs);
+        return;
+    }
+    struct termios raw {};
+    if (tcgetattr(1, &raw) != 0) return;
+    saved_tty_attrs = raw;
+    tty_attrs_saved = true;
+    raw.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
+    raw.c_oflag &= ~tcflag_t(OPOST);
+    raw.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    raw.c_cflag &= ~tcflag_t(CSIZE | PARENB);
+    raw.c_cflag |= CS8;
+    tcsetattr(1, TCSANOW, &raw);
+}
+
+void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row) {
+    column = 0;
+    row = 0;
+    size_t n = bytes.size();
+    size_t i = 0;
+    while (i + 5 < n && bytes[i] != '\x1b' && bytes[i + 1] != '[') ++i;
+    if (i + 5 >= n) return;
+    std::string_view t = bytes.substr(i + 2, reply_text_limit);
+    size_t semicolon = t.find(';');
+    if (semicolon == std::string_view::npos) return;
+    size_t end = t.find('R');
+    // Without its closing R, or with the R before the ";", the reply is not a position.
+    if (end == std::string_view::npos || end < semicolon) return;
+    row = read_byte_number(t.substr(0, semicolon));
+    column = read_byte_number(t.substr(semicolon + 1, end - semicolon - 1));
+}
+
+void query_cursor_position(uint8_t& column, uint8_t& row) {
+    column = 0;
+    row = 0;
+    // The query goes out on descriptor 0 and the answer is read from descriptor 1: normally
+    // both are the one terminal.
+    // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
+    [[maybe_unused]] ssize_t sent = ::write(0, "\x1b[6n", 4);
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(1, &readable);
+    struct timeval timeout {query_timeout_ms / 1000, (query_timeout_ms % 1000) * 1000};
+    if (select(2, &readable, nullptr, nullptr, &timeout) <= 0) return;
+    char reply[reply_limit];
+    ssize_t n = ::read(1, reply, sizeof reply);
+    if (n <= 0) return;
+    parse_cursor_report(std::string_view(reply, static_cast<size_t>(n)), column, row);
+}
+
+bool find_input_redirected() {
+    if (!is_terminal(0)) return true;
+    return !output_redirected && !same_terminal(0, 1);
+}
+
+}  // namespace zuva
