@@ -1,0 +1,248 @@
+// Keyboard decoding: turns the terminal's escape sequences into PC key codes, one key per call.
+#include "console/keyboard.h"
+
+#include <cerrno>
+#include <string_view>
+#include <sys/select.h>
+#include <unistd.h>
+
+namespace zuva {
+
+uint8_t tty_ring[tty_ring_size];
+int32_t tty_ring_write = 0;
+int32_t tty_ring_read = 0;
+int32_t tty_ring_count = 0;
+
+uint8_t key_queue[key_queue_size];
+int32_t key_queue_put = 0;
+int32_t key_queue_take = 0;
+
+int32_t keyboard_fd = 0;
+bool tty_input_ended = false;
+
+namespace {
+
+// Alt+key: the character after ESC, and position by position its PC key code.
+constexpr std::string_view alt_key_chars = "qwertyuiopasdfghjklzxcvbnm1234567890-=";
+constexpr uint8_t alt_key_codes[] = {
+    0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19,        // q to p
+    0x1E, 0x1F, 0x20, 0x21, 0x22, 0x23, 0x24, 0x25, 0x26,              // a to l
+    0x2C, 0x2D, 0x2E, 0x2F, 0x30, 0x31, 0x32,                          // z to m
+    0x78, 0x79, 0x7A, 0x7B, 0x7C, 0x7D, 0x7E, 0x7F, 0x80, 0x81, 0x82, 0x83,  // 1 to 0, -, =
+};
+static_assert(sizeof(alt_key_codes) == alt_key_chars.size());
+
+// Decoder states, local to one call of read_key.
+constexpr int state_idle = 0;
+constexpr int state_escape = 1;        // after ESC
+constexpr int state_bracket = 2;       // after ESC [
+constexpr int state_function = 3;      // after ESC [ [
+constexpr int state_one = 4;           // after ESC [ 1
+constexpr int state_two = 5;           // after ESC [ 2
+constexpr int state_three = 6;         // after ESC [ 3
+constexpr int state_keypad = 7;        // after ESC O
+constexpr int state_swallow = 255;     // the closing ~ is still to come
+
+constexpr uint8_t esc = 27;
+
+// Moves the next unread byte into b; false when none could be had (nothing typed yet, a read
+// cut short by a signal, or the end of input, which tty_input_ended then remembers).
+bool take_tty_byte(uint8_t& b) {
+    if (tty_ring_count == 0 && !tty_input_ended) {
+        ssize_t got = read(keyboard_fd, tty_ring + tty_ring_write, tty_ring_size - tty_ring_write);
+        if (got > 0 && got <= tty_ring_size - tty_ring_write) {
+            tty_ring_count += static_cast<int32_t>(got);
+            tty_ring_write += static_cast<int32_t>(got);
+            if (tty_ring_write == tty_ring_size) tty_ring_write = 0;
+        } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+            // A hung-up terminal stays readable and keeps failing: never read it again.
+            tty_input_ended = true;
+        }
+    }
+    if (tty_ring_count == 0) return false;
+    b = tty_ring[tty_ring_read];
+    tty_ring_count -= 1;
+    tty_ring_read += 1;
+    if (tty_ring_read == tty_ring_size) tty_ring_read = 0;
+    return true;
+}
+
+void wait_for_keyboard() {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(keyboard_fd, &readable);
+    select(keyboard_fd + 1, &readable, nullptr, nullptr, nullptr);
+}
+
+// One byte of an escape sequence, taken in the given state: queues what it completes and
+// returns the next state.
+int decode_sequence_byte(int state, uint8_t b) {
+    switch (state) {
+    case state_escape:
+        if (b == 10) {
+            push_key(10);
+            return state_idle;
+        }
+        if (uint8_t code = alt_key_code(b); code != 0) {
+            push_extended_key(code);
+            return state_idle;
+        }
+        if (b == 'O') return state_keypad;
+        if (b == '[') return state_bracket;
+        push_key(b);
+        push_key(esc);
+        return state_idle;
+    case state_bracket:
+        switch (b) {
+        case '1': return state_one;
+        case '2': return state_two;
+        case '3': return state_three;
+        case '4': push_extended_key(0x4F); return state_swallow;
+        case '5': push_extended_key(0x49); return state_swallow;
+        case '6': push_extended_key(0x51); return state_swallow;
+        case 'A': push_extended_key(0x48); return state_idle;
+        case 'B': push_extended_key(0x50); return state_idle;
+        case 'C': push_extended_key(0x4D); return state_idle;
+        case 'D': push_extended_key(0x4B); return state_idle;
+        case 'G': push_key('5'); return state_idle;  // the keypad's centre key
+        case 'H': push_extended_key(0x47); return state_idle;
+        case 'K': push_extended_key(0x4F); return state_idle;
+        case '[': return state_function;
+        default:
+            push_key(b);
+            push_key('[');
+            push_key(esc);
+            return state_idle;
+        }
+    case state_function:
+        if (b >= 'A' && b <= 'E') push_extended_key(static_cast<uint8_t>(0x3B + (b - 'A')));
+        return state_idle;
+    case state_one:
+        if (b == '~') {
+            push_extended_key(0x47);
+            return state_idle;
+        }
+        if (b >= '7' && b <= '9') push_extended_key(static_cast<uint8_t>(0x40 + (b - '7')));
+        return state_swallow;
+    case state_two:
+        switch (b) {
+        case '~': push_extended_key(0x52); return state_idle;
+        case '0': push_extended_key(0x43); break;
+        case '1': push_extended_key(0x44); break;
+        case '3': push_extended_key(0x85); break;
+        case '4': push_extended_key(0x86); break;
+        case '5': push_extended_key(0x56); break;
+        case '6': push_extended_key(0x57); break;
+        case '8': push_extended_key(0x58); break;
+        case '9': push_extended_key(0x59); break;
+        default: break;
+        }
+        return state_swallow;
+    case state_three:
+        if (b == '~') {
+            push_extended_key(0x53);
+            return state_idle;
+        }
+        if (b >= '1' && b <= '4') push_extended_key(static_cast<uint8_t>(0x5A + (b - '1')));
+        return state_swallow;
+    case state_keypad:
+        switch (b) {
+        case 'A': push_extended_key(0x48); break;
+        case 'B': push_extended_key(0x50); break;
+        case 'C': push_extended_key(0x4D); break;
+        case 'D': push_extended_key(0x4B); break;
+        default: break;
+        }
+        return state_idle;
+    default:  // state_swallow
+        return state_idle;
+    }
+}
+
+}  // namespace
+
+uint8_t read_tty_byte() {
+    uint8_t b = 0;
+    take_tty_byte(b);
+    return b;
+}
+
+bool bytes_waiting() {
+    if (tty_ring_count > 0) return true;
+    if (tty_input_ended) return false;
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(keyboard_fd, &readable);
+    timeval no_wait{0, 0};
+    return select(keyboard_fd + 1, &readable, nullptr, nullptr, &no_wait) > 0;
+}
+
+bool key_pressed() { return key_queue_put != key_queue_take || bytes_waiting(); }
+
+void push_key(uint8_t key) {
+    int32_t next = key_queue_put + 1;
+    if (next == key_queue_size) next = 0;
+    if (next == key_queue_take) return;  // full: one slot always stays free
+    key_queue[key_queue_put] = key;
+    key_queue_put = next;
+}
+
+void push_extended_key(uint8_t code) {
+    push_key(0);
+    push_key(code);
+}
+
+uint8_t pop_key() {
+    if (key_queue_put == key_queue_take) return 0;
+    uint8_t key = key_queue[key_queue_take];
+    key_queue_take += 1;
+    if (key_queue_take == key_queue_size) key_queue_take = 0;
+    return key;
+}
+
+uint8_t alt_key_code(uint8_t c) {
+    size_t at = alt_key_chars.find(static_cast<char>(c));
+    return at == std::string_view::npos ? 0 : alt_key_codes[at];
+}
+
+void delay_ms(int32_t ms) {
+    timeval wait{ms / 1000, (ms % 1000) * 1000};
+    select(0, nullptr, nullptr, nullptr, &wait);
+}
+
+uint8_t read_key() {
+    if (key_queue_put != key_queue_take) return pop_key();
+
+    // A wait or read cut short by a signal brings no byte: wait again. After the end of
+    // input there is nothing to wait for, and the 0 goes out with nothing behind it.
+    uint8_t b = 0;
+    for (;;) {
+        if (!bytes_waiting()) {
+            if (tty_input_ended) return 0;
+            wait_for_keyboard();
+        }
+        if (take_tty_byte(b)) break;
+        if (tty_input_ended) return 0;
+    }
+
+    if (b == 127) {
+        push_key(8);  // the Linux console's Backspace
+    } else if (b != esc) {
+        push_key(b);
+    } else {
+        // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
+        // what comes later is read as ordinary keys.
+        int state = state_escape;
+        delay_ms(10);
+        while (state != state_idle && bytes_waiting()) {
+            uint8_t next = 0;
+            if (!take_tty_byte(next)) break;
+            state = decode_sequence_byte(state, next);
+            if (state != state_idle) delay_ms(10);
+        }
+        if (state == state_escape) push_key(esc);
+    }
+    return pop_key();
+}
+
+}  // namespace zuva
