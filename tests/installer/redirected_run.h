@@ -1,0 +1,98 @@
+// Runs a program without a terminal: input from a pipe, output into a file.
+#pragma once
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace zuva::test {
+
+struct RedirectedRun {
+    int status = -1;  // wait status; -1 when the program did not end in time (it is then killed)
+    std::string output;
+};
+
+// env: NAME=VALUE entries that replace or add to the test's own environment. The input is written
+// whole and the pipe closed, so the program sees exactly these bytes and then the end of its input.
+inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::string_view input,
+                                    const std::string& output_path, const std::vector<std::string>& env = {},
+                                    const std::string& cwd = "", int timeout_ms = 20000) {
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        vars[entry.substr(0, entry.find('='))] = entry;
+    }
+    for (const auto& entry : env) vars[entry.substr(0, entry.find('='))] = entry;
+    std::vector<std::string> env_strings;
+    for (auto& [name, entry] : vars) env_strings.push_back(entry);
+    std::vector<char*> args, envp;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    for (auto& e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+
+    RedirectedRun run;
+    int in[2];
+    if (pipe(in) != 0) return run;
+    int out = open(output_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (out < 0) return run;
+    pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out, 1);
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        close(in[0]);
+        close(in[1]);
+        close(out);
+        close(null);
+        setsid();  // no controlling terminal: nothing of the test's own terminal is touched
+        if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+        execve(args[0], args.data(), envp.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out);
+    signal(SIGPIPE, SIG_IGN);  // the program may end without reading all of its input
+    size_t done = 0;
+    while (done < input.size()) {
+        ssize_t n = write(in[1], input.data() + done, input.size() - done);
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    close(in[1]);
+
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        int st = 0;
+        if (waitpid(pid, &st, WNOHANG) == pid) {
+            run.status = st;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= end) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    int fd = open(output_path.c_str(), O_RDONLY);
+    char buf[4096];
+    ssize_t n;
+    while (fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0) run.output.append(buf, static_cast<size_t>(n));
+    if (fd >= 0) close(fd);
+    return run;
+}
+
+}  // namespace zuva::test
