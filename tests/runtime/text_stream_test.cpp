@@ -46,7 +46,16 @@ int count_flush(TextStream& s) {
     return collect_write(s);
 }
 
-int no_open(TextStream&) { return 0; }
+int closes = 0;
+int count_close(TextStream&) {
+    ++closes;
+    return 0;
+}
+
+int plain_open(TextStream& s) {
+    s.close_op = count_close;
+    return 0;
+}
 
 class StreamTest : public ::testing::Test {
 protected:
@@ -57,6 +66,7 @@ protected:
         transfers = 0;
         written.clear();
         flushes = 0;
+        closes = 0;
     }
     void TearDown() override { io_result = 0; }
 
@@ -65,14 +75,14 @@ protected:
         pieces = std::move(data);
         next_piece = 0;
         bind_stream(s, bounded(""));
-        s.open_op = no_open;
+        s.open_op = plain_open;
         open_stream(s, mode_input);
         s.transfer_op = piece_read;
     }
 
     void output(TextStream& s) {
         bind_stream(s, bounded(""));
-        s.open_op = no_open;
+        s.open_op = plain_open;
         open_stream(s, mode_output);
         s.transfer_op = collect_write;
         s.flush_op = count_flush;
@@ -255,6 +265,7 @@ TEST_F(StreamTest, CloseWritesWhatWaitsAndReopensFromScratch) {
     write_string(0, out, "tail");
     close_stream(out);
     EXPECT_EQ(all_written(), "tail");
+    EXPECT_EQ(closes, 1);
     EXPECT_EQ(out.mode, mode_closed);
     open_stream(out, mode_output);
     EXPECT_EQ(out.mode, mode_output);
