@@ -1,0 +1,351 @@
+// The console's line editor: what each key stores and echoes, full buffers, lines read through
+// the stream operations, the plain read of a pipe, and the end of input.
+#include "console/line_input.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "console/keyboard.h"
+#include "console/raw_terminal.h"
+#include "console/screen_output.h"
+#include "runtime/process.h"
+#include "runtime/text_stream.h"
+#include "tests/console/keyboard_pty.h"
+
+// The echo's check_io belongs to the process frame, which needs a module table.
+const zuva::Module zuva::module_table[zuva::module_count] = {
+    {nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
+
+namespace zuva {
+namespace {
+
+using namespace std::literals;
+using Clock = std::chrono::steady_clock;
+using Echoes = std::vector<std::string>;
+
+long long ms_since(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
+// Every write statement on std_output, one entry per flush.
+Echoes echoes;
+
+int capture_output(TextStream& stream) {
+    echoes.emplace_back(stream.buf_ptr, static_cast<size_t>(stream.buf_pos));
+    stream.buf_pos = 0;
+    return 0;
+}
+
+void make_input_stream(TextStream& stream, int handle) {
+    stream = TextStream{};
+    stream.handle = handle;
+    stream.mode = mode_input;
+    stream.buf_size = stream_buffer_size;
+    stream.buf_ptr = stream.buffer;
+    stream.transfer_op = console_read;
+}
+
+class LineInputTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        pty.open();
+        make_input_stream(input, pty.slave);
+        saved_output = std_output;
+        std_output = TextStream{};
+        std_output.handle = 1;
+        std_output.mode = mode_output;
+        std_output.buf_size = stream_buffer_size;
+        std_output.buf_ptr = std_output.buffer;
+        std_output.transfer_op = capture_output;
+        std_output.flush_op = capture_output;
+        echoes.clear();
+        io_result = 0;
+        input_ended = false;
+        input_redirected = false;
+        output_redirected = false;
+    }
+
+    void TearDown() override {
+        pty.close_all();
+        std_output = saved_output;
+        std_output.buf_ptr = std_output.buffer;
+        input_ended = false;
+    }
+
+    std::string stored() const { return {input.buf_ptr, static_cast<size_t>(input.buf_end)}; }
+
+    // Types the keys, then takes one line from the editor.
+    std::string line_after(std::string_view typed) {
+        pty.type(typed);
+        console_read(input);
+        EXPECT_EQ(input.buf_pos, 0);
+        return stored();
+    }
+
+    test::KeyboardPty pty;
+    TextStream input;
+    TextStream saved_output;
+};
+
+TEST_F(LineInputTest, EnterEndsTheLineWithALineFeed) {
+    EXPECT_EQ(line_after("s\r"), "s\n");
+    EXPECT_EQ(input.buf_end, 2);
+    EXPECT_EQ(echoes, (Echoes{"s", "\n"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("\r"), "\n");
+    EXPECT_EQ(echoes, (Echoes{"\n"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("ab\n"), "ab\n");  // Ctrl+J
+    EXPECT_EQ(echoes, (Echoes{"a", "b", "\n"}));
+}
+
+TEST_F(LineInputTest, LineEndsAtTheFirstEnterAndTheRestWaits) {
+    pty.type("one\rtwo\r");
+    console_read(input);
+    EXPECT_EQ(stored(), "one\n");
+    console_read(input);
+    EXPECT_EQ(stored(), "two\n");
+}
+
+TEST_F(LineInputTest, BackspaceErasesOnlyWhatThisCallStored) {
+    EXPECT_EQ(line_after("ab\x7f" "c\r"), "ac\n");
+    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("ab\x08" "c\r"), "ac\n");  // Ctrl+H erases like the Backspace key
+    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("\x7f\x08x\x7f\x7fy\r"), "y\n");
+    EXPECT_EQ(echoes, (Echoes{"x", "\b \b", "y", "\n"}));
+}
+
+TEST_F(LineInputTest, ControlKeysAndHighBytesAreStoredLikeLetters) {
+    EXPECT_EQ(line_after("\x03\x04\x1a\t\x01\x1c\x1f\r"), "\x03\x04\x1a\t\x01\x1c\x1f\n");
+    EXPECT_EQ(echoes, (Echoes{"\x03", "\x04", "\x1a", "\t", "\x01", "\x1c", "\x1f", "\n"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("\xe9\x80\xff\r"), "\xe9\x80\xff\n");
+    EXPECT_EQ(echoes, (Echoes{"\xe9", "\x80", "\xff", "\n"}));
+}
+
+TEST_F(LineInputTest, SpecialKeysStoreAndShowNothing) {
+    EXPECT_EQ(line_after("a\x1b[A\x1bOD\x1b[[A\x1b[5~\x1b[34~\x1bx\x1b=b\x1b[G\r"), "ab5\n");
+    EXPECT_EQ(echoes, (Echoes{"a", "b", "5", "\n"}));
+}
+
+TEST_F(LineInputTest, EscapeAloneIsIgnored) {
+    pty.type("a\x1b");
+    std::thread later([&] {
+        std::this_thread::sleep_for(60ms);
+        pty.type_later("b\r");
+    });
+    console_read(input);
+    later.join();
+    EXPECT_EQ(stored(), "ab\n");
+    EXPECT_EQ(echoes, (Echoes{"a", "b", "\n"}));
+}
+
+TEST_F(LineInputTest, EscapeThenEnterEndsTheLineAndTheEscapeIsIgnoredNextTime) {
+    EXPECT_EQ(line_after("x\x1b\r"), "x\n");
+    EXPECT_FALSE(test::queue_empty());  // the 27 waits behind the 13
+    EXPECT_EQ(line_after("y\r"), "y\n");
+    EXPECT_EQ(echoes, (Echoes{"x", "\n", "y", "\n"}));
+}
+
+TEST_F(LineInputTest, NulTakesTheNextKeyAsItsCode) {
+    EXPECT_EQ(line_after("ab\0\r"sv), "ab");  // the Enter was taken as a code: no line end
+    EXPECT_EQ(echoes, (Echoes{"a", "b"}));
+
+    echoes.clear();
+    EXPECT_EQ(line_after("\0\r"sv), "");
+    EXPECT_TRUE(echoes.empty());
+
+    // A sequence that queues nothing has the same effect on the key after it.
+    EXPECT_EQ(line_after("\x1bOPzq\r"sv), "q\n");
+}
+
+TEST_F(LineInputTest, FullBufferReturnsWithoutLineEnd) {
+    std::string typed(300, 'd');
+    for (int i = 0; i < 300; ++i) typed[i] = static_cast<char>('a' + i % 26);
+    pty.type(typed + "\r");
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 256);
+    EXPECT_EQ(stored(), typed.substr(0, 256));
+    EXPECT_EQ(echoes.size(), 256u);
+
+    console_read(input);
+    EXPECT_EQ(stored(), typed.substr(256) + "\n");
+
+    // After a full buffer Backspace cannot reach back into it.
+    echoes.clear();
+    pty.type(std::string(256, 'x') + "\x7f\x7fyz\r");
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 256);
+    console_read(input);
+    EXPECT_EQ(stored(), "yz\n");
+    EXPECT_EQ(echoes.back(), "\n");
+    EXPECT_EQ(std::count(echoes.begin(), echoes.end(), "\b \b"), 0);
+}
+
+TEST_F(LineInputTest, LongLineReadIntoBoundedStringsKeepsWhatFits) {
+    std::string typed(300, ' ');
+    for (int i = 0; i < 300; ++i) typed[i] = static_cast<char>('a' + i % 26);
+    pty.type(typed + "\r" + "abcdefgh\r" + "next\r");
+
+    BoundedString device_name;
+    device_name.max = 255;
+    read_string(input, device_name);
+    read_line_end(input);
+    EXPECT_EQ(io_result, 0);
+    EXPECT_EQ(view(device_name), typed.substr(0, 255));
+    EXPECT_TRUE(line_end_read);
+
+    BoundedString answer;
+    answer.max = 5;
+    read_string(input, answer);
+    read_line_end(input);
+    EXPECT_EQ(view(answer), "abcde");
+
+    read_string(input, answer);
+    read_line_end(input);
+    EXPECT_EQ(view(answer), "next");
+    EXPECT_FALSE(input_ended);
+}
+
+TEST_F(LineInputTest, NoEchoWhenInputOrOutputIsRedirected) {
+    input_redirected = true;
+    EXPECT_EQ(line_after("ab\x7f" "c\r"), "ac\n");
+    input_redirected = false;
+    output_redirected = true;
+    EXPECT_EQ(line_after("\x03z\r"), "\x03z\n");
+    EXPECT_TRUE(echoes.empty());
+}
+
+TEST_F(LineInputTest, HangUpWhileWaitingReturnsWhatWasTyped) {
+    pty.type("ab");
+    std::thread hang_up([&] {
+        std::this_thread::sleep_for(80ms);
+        pty.hang_up();
+    });
+    auto start = Clock::now();
+    console_read(input);
+    hang_up.join();
+    EXPECT_LT(ms_since(start), 1000);
+    EXPECT_EQ(stored(), "ab");
+    EXPECT_TRUE(input_ended);
+
+    // Later calls return at once with nothing.
+    start = Clock::now();
+    for (int i = 0; i < 100; ++i) {
+        console_read(input);
+        ASSERT_EQ(input.buf_end, 0);
+        ASSERT_EQ(input.buf_pos, 0);
+    }
+    EXPECT_LT(ms_since(start), 1000);
+
+    // A read statement sees the end of the data.
+    BoundedString answer;
+    answer.max = 5;
+    read_string(input, answer);
+    read_line_end(input);
+    EXPECT_EQ(answer.length, 0);
+    EXPECT_FALSE(line_end_read);
+}
+
+TEST_F(LineInputTest, HangUpAfterAnEscapeOrANulEndsTheLine) {
+    for (std::string_view typed : {"q\x1b"sv, "q\0"sv}) {
+        pty.close_all();
+        pty.open();
+        input.handle = pty.slave;
+        input_ended = false;
+        pty.type(typed);
+        std::thread hang_up([&] {
+            std::this_thread::sleep_for(80ms);
+            pty.hang_up();
+        });
+        console_read(input);
+        hang_up.join();
+        EXPECT_EQ(stored(), "q") << testing::PrintToString(std::string(typed));
+        EXPECT_TRUE(input_ended);
+    }
+}
+
+class PlainInputTest : public LineInputTest {
+protected:
+    void SetUp() override {
+        LineInputTest::SetUp();
+        ASSERT_EQ(pipe(ends), 0);
+        make_input_stream(input, ends[0]);
+        input_redirected = true;  // start-up says so whenever descriptor 0 is no terminal
+    }
+    void TearDown() override {
+        close(ends[0]);
+        if (ends[1] >= 0) close(ends[1]);
+        LineInputTest::TearDown();
+    }
+
+    std::string read_after(std::string_view sent) {
+        EXPECT_EQ(write(ends[1], sent.data(), sent.size()), static_cast<ssize_t>(sent.size()));
+        console_read(input);
+        EXPECT_EQ(input.buf_pos, 0);
+        return stored();
+    }
+
+    int ends[2] = {-1, -1};
+};
+
+TEST_F(PlainInputTest, LoneCarriageReturnBecomesLineFeed) {
+    EXPECT_EQ(read_after("one\rtwo\r\nthree\rx"), "one\ntwo\r\nthree\nx");
+    EXPECT_EQ(read_after("\r\r\n"), "\n\r\n");
+    // A CR that ends the read is kept: an LF at the start of the next read is its pair.
+    EXPECT_EQ(read_after("four\r"), "four\r");
+    EXPECT_EQ(read_after("\nfive\n"), "\nfive\n");
+    EXPECT_TRUE(echoes.empty());
+    EXPECT_FALSE(input_ended);
+}
+
+TEST_F(PlainInputTest, LinesSplitAtACarriageReturnReadAsOneLineEnd) {
+    std::string first(255, 'p');
+    ASSERT_EQ(write(ends[1], (first + "\r").data(), 256), 256);
+    BoundedString name;
+    name.max = 255;
+    read_string(input, name);
+    ASSERT_EQ(write(ends[1], "\nnext\n", 6), 6);
+    read_line_end(input);
+    read_string(input, name);
+    EXPECT_EQ(view(name), "next");
+}
+
+TEST_F(PlainInputTest, EndOfThePipeSetsInputEnded) {
+    EXPECT_EQ(read_after("last"), "last");
+    EXPECT_FALSE(input_ended);
+    close(ends[1]);
+    ends[1] = -1;
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 0);
+    EXPECT_TRUE(input_ended);
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 0);
+}
+
+TEST_F(PlainInputTest, FailedReadCountsAsEnd) {
+    input.handle = 1000;  // no such descriptor
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 0);
+    EXPECT_EQ(input.buf_pos, 0);
+    EXPECT_TRUE(input_ended);
+    EXPECT_EQ(io_result, 0);
+}
+
+}  // namespace
+}  // namespace zuva
