@@ -1,0 +1,121 @@
+// The installer on an 80x25 pseudo-terminal in a scratch directory, with the stand-in commands
+// first in PATH and every command they receive recorded, one line each, name and arguments
+// separated by tabs.
+#pragma once
+
+#include <glob.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/support/terminal.h"
+
+namespace zuva::test {
+
+// Where a read of the dialogue waits: a text only its screen shows, and the cursor position.
+struct Question {
+    std::string_view text;
+    int column;
+    int row;
+};
+
+inline constexpr Question welcome{"Welcome to ZUVA Linux pre1-2.0 Install!", 42, 14};
+inline constexpr Question interest{"Are you still intrested in installing ZUVA?", 39, 14};
+inline constexpr Question warranty{"Sorry but ZUVA comes with NO WARRANTY! Well...", 63, 13};
+inline constexpr Question cd_device{"Now please pick the adress of the device where is ZUVA Cd:", 22, 14};
+inline constexpr Question mount_check{"Is it properly mounted?", 39, 14};
+inline constexpr Question target_device{"Now please pick the adress of WHERE YOU WANT ZUVA TO BE INSTALLED!", 22, 14};
+inline constexpr Question confirmation{"Yeah! Let's do it! Are you sure you want to install?", 39, 14};
+inline constexpr Question completion{"that means: You installed ZUVA SUCCESFULLY :) Press Enter", 67, 14};
+
+inline constexpr std::string_view closing_lines[] = {
+    "If you want to create a bootfloppy write:",
+    "dd if=/cdrom/boot.dsk of=/dev/fd0   You need a floppy first of course :)",
+    "you can also boot using the kernel on this cd -> read the isolinux splash",
+};
+
+inline constexpr int box_colours = 0x70;
+inline constexpr int plain_colours = 0x07;
+
+// A command line as the stand-ins record it, for one without spaces inside its words.
+inline std::string words(std::string_view command_line) {
+    std::string line(command_line);
+    for (char& c : line)
+        if (c == ' ') c = '\t';
+    return line;
+}
+
+// "cp -ra /vdr/* /drive/" as /bin/sh hands it to cp: the wildcard expanded when it matches.
+inline std::string expected_copy() {
+    std::string line = "cp\t-ra";
+    glob_t found{};
+    if (glob("/vdr/*", 0, nullptr, &found) == 0) {
+        for (size_t i = 0; i < found.gl_pathc; ++i) line += std::string("\t") + found.gl_pathv[i];
+    } else {
+        line += "\t/vdr/*";
+    }
+    globfree(&found);
+    return line + "\t/drive/";
+}
+
+inline std::vector<std::string> split_lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.push_back(text.substr(start, end - start));
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
+
+struct Session {
+    TempDir dir;
+    PtyProgram program;
+
+    std::string log() const { return dir.file("commands.log"); }
+
+    // extra_path: a directory searched before the stand-ins, for commands of a test's own.
+    std::vector<std::string> environment(const std::string& extra_path = "") const {
+        std::string path = standins_path() + ":" + std::getenv("PATH");
+        if (!extra_path.empty()) path = extra_path + ":" + path;
+        return {"PATH=" + path, "ZUVA_COMMAND_LOG=" + log()};
+    }
+
+    bool start(const std::string& extra_path = "") {
+        return program.start({ZUVA_INSTALL_PATH}, environment(extra_path), dir.path);
+    }
+
+    // True once the question's screen is up and the cursor waits where the read waits.
+    bool at(const Question& q, int timeout_ms = 10000) {
+        return program.wait_for(
+            [&] {
+                return program.screen.contains(q.text) && program.screen.cursor_column() == q.column &&
+                       program.screen.cursor_row() == q.row;
+            },
+            timeout_ms);
+    }
+
+    // Waits for the question, then types the answer and Enter, as a user would.
+    bool answer(const Question& q, std::string_view typed) {
+        if (!at(q)) {
+            ADD_FAILURE() << "waiting for: " << q.text << "\n" << program.screen.dump();
+            return false;
+        }
+        program.type(std::string(typed) + "\r");
+        return true;
+    }
+
+    std::vector<std::string> commands() const { return split_lines(read_file(log())); }
+
+    int exit_status() {
+        int status = program.wait_exit();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status;
+    }
+};
+
+}  // namespace zuva::test
