@@ -232,8 +232,9 @@ void goto_xy(uint8_t column, uint8_t row) {
 }
 
 void clear_screen() {
-    sync_text_attr();
+    // The colour change and the clear leave together, in one write.
     bool previous = set_auto_flush(false);
+    sync_text_attr();
     if (!output_redirected) send_text("\x1b[H\x1b[2J");
     cursor_column = 1;
     cursor_row = 1;
@@ -245,8 +246,10 @@ void clear_screen() {
 }
 
 void clear_to_eol() {
+    bool previous = set_auto_flush(false);
     sync_text_attr();
     if (!output_redirected) send_text("\x1b[K");
+    set_auto_flush(previous);
 }
 
 void put_cells(std::string_view text) {
