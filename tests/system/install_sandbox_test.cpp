@@ -1,0 +1,391 @@
+// Real installations: the installer on a pseudo-terminal inside scripts/sandbox, running the
+// real mount, df and cp on loop devices: a sample ZUVA CD and an empty ext2 target.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/terminal.h"
+#include "tests/system/tree_manifest.h"
+
+using namespace std::chrono_literals;
+using zuva::test::PtyProgram;
+using zuva::test::TempDir;
+
+namespace {
+
+const std::string source_dir = ZUVA_SOURCE_DIR;
+const std::string sandbox_script = source_dir + "/scripts/sandbox";
+const std::string manifest_probe = std::string(ZUVA_PROBE_DIR) + "/tree_manifest_probe";
+
+bool have_program(const std::string& name) {
+    std::string command = "PATH=$PATH:/usr/sbin:/sbin command -v " + name + " > /dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
+}
+
+// Empty when this machine can run the sandbox, else why not.
+std::string missing_powers() {
+    if (geteuid() != 0) return "needs root for mounts and loop devices";
+    if (access("/dev/loop-control", F_OK) != 0) return "no loop devices (/dev/loop-control)";
+    for (const char* tool : {"unshare", "losetup", "mke2fs", "debugfs", "xorriso", "chroot"})
+        if (!have_program(tool)) return std::string(tool) + " is missing";
+    if (std::system("unshare --mount --pid --fork true > /dev/null 2>&1") != 0)
+        return "cannot make mount and process namespaces";
+    return "";
+}
+
+#define REQUIRE_SANDBOX()                                           \
+    do {                                                            \
+        std::string reason = missing_powers();                      \
+        if (!reason.empty()) GTEST_SKIP() << "sandbox: " << reason; \
+    } while (0)
+
+// The sample CD, made once per test program by the project's own script.
+const std::string& sample_cd() {
+    static TempDir dir;
+    static std::string made;
+    if (made.empty()) {
+        std::string command = source_dir + "/scripts/make-sample-cd " + dir.path + "/cd > /dev/null 2>&1";
+        if (std::system(command.c_str()) == 0) made = dir.path + "/cd";
+    }
+    return made;
+}
+
+std::set<std::string> mount_points() {
+    std::set<std::string> points;
+    std::ifstream in("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, numbers, root, point;
+        fields >> id >> parent >> numbers >> root >> point;
+        points.insert(point);
+    }
+    return points;
+}
+
+std::string loop_devices() {
+    std::string text;
+    FILE* pipe = popen("losetup -a 2>/dev/null", "r");
+    if (!pipe) return text;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
+    pclose(pipe);
+    return text;
+}
+
+// What the host shows that a sandbox could have left behind.
+struct HostState {
+    std::set<std::string> mounts;
+    std::string loops;
+    bool root_dirs[3];
+};
+
+HostState host_state() {
+    HostState state{mount_points(), loop_devices(), {}};
+    const char* dirs[3] = {"/cdrom", "/drive", "/vdr"};
+    for (int i = 0; i < 3; ++i) state.root_dirs[i] = access(dirs[i], F_OK) == 0;
+    return state;
+}
+
+void expect_host_unchanged(const HostState& before) {
+    HostState after = host_state();
+    EXPECT_EQ(after.mounts, before.mounts) << "mounts appeared or vanished on the host";
+    EXPECT_EQ(after.loops.find("zuva-sandbox"), std::string::npos) << after.loops;
+    EXPECT_EQ(after.loops.find("zuva-cd.iso"), std::string::npos) << after.loops;
+    EXPECT_EQ(after.loops.find("zuvahd.img"), std::string::npos) << after.loops;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(after.root_dirs[i], before.root_dirs[i]) << "the host's / changed";
+}
+
+// Processes of the sandbox's terminal session with the given command name.
+std::vector<pid_t> session_processes(pid_t session, const std::string& name) {
+    std::vector<pid_t> found;
+    for (const auto& item : std::filesystem::directory_iterator("/proc")) {
+        std::string pid_text = item.path().filename();
+        if (pid_text.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(item.path() / "stat");
+        std::string stat;
+        std::getline(in, stat);
+        std::size_t close = stat.rfind(')');
+        std::size_t open = stat.find('(');
+        if (close == std::string::npos || open == std::string::npos) continue;
+        std::string comm = stat.substr(open + 1, close - open - 1);
+        std::istringstream rest(stat.substr(close + 2));
+        std::string state;
+        long parent = 0, group = 0, sid = 0;
+        rest >> state >> parent >> group >> sid;
+        if (sid == session && comm == name && state != "Z") found.push_back(std::stoi(pid_text));
+    }
+    return found;
+}
+
+// One run of the sandbox with the installer in it, on an 80x25 pseudo-terminal.
+struct Session {
+    PtyProgram program;
+    std::string cd_device;
+    std::string target_device;
+    struct termios initial_modes {};
+
+    ~Session() {
+        // Never leave the sandbox to a SIGKILL: its own clean-up must run.
+        if (program.pid > 0 && program.status == -1) {
+            kill(program.pid, SIGTERM);
+            finish(15000);
+        }
+    }
+
+    bool start(const std::vector<std::string>& sandbox_options) {
+        std::vector<std::string> argv = {sandbox_script, "--cd", sample_cd()};
+        argv.insert(argv.end(), sandbox_options.begin(), sandbox_options.end());
+        argv.insert(argv.end(), {"--", ZUVA_INSTALL_PATH});
+        if (!program.start(argv, {"TERM=linux"})) return false;
+        tcgetattr(program.master, &initial_modes);
+        std::smatch match;
+        const std::regex line("ZUVA sandbox: CD device (/dev/loop[0-9]+), target device (/dev/loop[0-9]+)");
+        bool announced = program.wait_for([&] { return std::regex_search(program.output, match, line); }, 30000);
+        if (!announced) return false;
+        cd_device = match[1];
+        target_device = match[2];
+        return true;
+    }
+
+    bool shows(const std::string& text, int timeout_ms = 20000) { return program.wait_for_text(text, timeout_ms); }
+
+    // The wait status of the sandbox (that is, of the installer), or -1 after the time-out.
+    int finish(int timeout_ms = 60000) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+        while (std::chrono::steady_clock::now() < end) {
+            int st = 0;
+            if (waitpid(program.pid, &st, WNOHANG) == program.pid) {
+                program.status = st;
+                while (program.pump(50)) {
+                }
+                return st;
+            }
+            program.pump(20);
+        }
+        return -1;
+    }
+
+    // A df listing line for a device mounted on a mount point, as df wrote it.
+    bool listed(const std::string& device, const std::string& point) const {
+        std::regex line(device + " +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+% " + point + "\r?\n");
+        return std::regex_search(program.output, line);
+    }
+};
+
+std::string entries_text(const std::vector<std::string>& differences) {
+    std::string text;
+    for (const std::string& d : differences) text += "  " + d + "\n";
+    return text;
+}
+
+// What `cp -ra /vdr/* /drive/` leaves out by its nature: the shell's wildcard skips the
+// names that start with a dot at the image's top level.
+std::set<std::string> top_level_dot_names(const zuva::test::TreeManifest& tree) {
+    std::set<std::string> names;
+    for (const auto& [path, entry] : tree)
+        if (path[0] == '.' && path.find('/') == std::string::npos) names.insert(path);
+    return names;
+}
+
+TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
+    REQUIRE_SANDBOX();
+    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
+    HostState before = host_state();
+    TempDir out;
+    std::string manifest = out.file("target.manifest");
+    {
+        Session s;
+        ASSERT_TRUE(s.start({"--after", manifest_probe + " /drive " + manifest})) << s.program.output;
+
+        ASSERT_TRUE(s.shows("Welcome to ZUVA Linux pre1-2.0 Install!")) << s.program.screen.dump();
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("Are you still intrested in installing ZUVA?")) << s.program.screen.dump();
+        s.program.type("y\r");
+        ASSERT_TRUE(s.shows("Sorry but ZUVA comes with NO WARRANTY! Well...")) << s.program.screen.dump();
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("where is ZUVA Cd:")) << s.program.screen.dump();
+        s.program.type(s.cd_device + "\r");
+
+        ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
+        EXPECT_TRUE(s.listed(s.cd_device, "/cdrom")) << s.program.output;
+        EXPECT_EQ(s.program.screen.text(1, 1, 10), "Filesystem") << s.program.screen.dump();
+        s.program.type("\r");
+
+        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!")) << s.program.screen.dump();
+        s.program.type(s.target_device + "\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
+        EXPECT_TRUE(s.listed(s.target_device, "/drive")) << s.program.output;
+        s.program.type("\r");
+
+        ASSERT_TRUE(s.shows("Yeah! Let's do it!")) << s.program.screen.dump();
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("You installed ZUVA SUCCESFULLY", 120000)) << s.program.screen.dump();
+        s.program.type("\r");
+        int status = s.finish();
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0) << s.program.output;
+        EXPECT_TRUE(s.program.screen.contains("dd if=/cdrom/boot.dsk of=/dev/fd0")) << s.program.screen.dump();
+    }
+    expect_host_unchanged(before);
+
+    zuva::test::TreeManifest tree = zuva::test::walk_tree(sample_cd() + "/tree");
+    zuva::test::TreeManifest target = zuva::test::parse_manifest(zuva::test::read_file(manifest));
+    ASSERT_FALSE(target.empty()) << "no manifest of the target";
+    std::set<std::string> skipped = top_level_dot_names(tree);
+    // mke2fs makes lost+found on the target and puts one into the image as well.
+    std::vector<std::string> differences = zuva::test::compare_trees(tree, target, skipped, {"lost+found"});
+    EXPECT_TRUE(differences.empty()) << differences.size() << " differences:\n" << entries_text(differences);
+    EXPECT_TRUE(skipped.count(".zuva-release")) << "the sample tree lost its top-level dot file";
+    for (const std::string& name : skipped) EXPECT_FALSE(target.count(name)) << name << " was copied after all";
+    ASSERT_TRUE(target.count("lost+found"));
+    EXPECT_EQ(target.at("lost+found").type, 'd');
+    std::cout << "[ compared ] " << tree.size() - skipped.size() << " entries of the sample tree with the target; "
+              << "not carried: " << skipped.size() << " top-level dot name(s); extra on the target: lost+found\n";
+}
+
+TEST(InstallSandbox, AWrongCdNameShowsInTheListingAndNGoesBackToTheRightOne) {
+    REQUIRE_SANDBOX();
+    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
+    HostState before = host_state();
+    {
+        Session s;
+        ASSERT_TRUE(s.start({})) << s.program.output;
+        ASSERT_TRUE(s.shows("Welcome to ZUVA Linux pre1-2.0 Install!"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("intrested"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("NO WARRANTY"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
+        s.program.type("/dev/no-such-cd\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
+        std::size_t first_listing = s.program.output.size();
+        EXPECT_NE(s.program.output.find("/dev/no-such-cd"), std::string::npos);
+        EXPECT_FALSE(std::regex_search(s.program.output, std::regex(" /cdrom\r?\n"))) << s.program.output;
+
+        s.program.type("n\r");
+        ASSERT_TRUE(s.program.wait_for([&] {
+            return s.program.output.size() > first_listing && s.program.screen.contains("intrested");
+        })) << s.program.screen.dump();
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("NO WARRANTY"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
+        s.program.type(s.cd_device + "\r");
+        ASSERT_TRUE(s.program.wait_for([&] { return s.listed(s.cd_device, "/cdrom"); }, 20000))
+            << s.program.output;
+        ASSERT_TRUE(s.shows("Is it properly mounted?"));
+        s.program.type("q\r");
+        int status = s.finish();
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+    }
+    expect_host_unchanged(before);
+}
+
+TEST(InstallSandbox, ATargetTooSmallGivesCopyErrorsAndTheDialogueStillEnds) {
+    REQUIRE_SANDBOX();
+    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
+    HostState before = host_state();
+    {
+        Session s;
+        ASSERT_TRUE(s.start({"--target-size", "2M"})) << s.program.output;
+        for (const char* step : {"Welcome to ZUVA", "intrested", "NO WARRANTY"}) {
+            ASSERT_TRUE(s.shows(step)) << s.program.screen.dump();
+            s.program.type("\r");
+        }
+        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
+        s.program.type(s.cd_device + "\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!"));
+        s.program.type(s.target_device + "\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?"));
+        EXPECT_TRUE(s.listed(s.target_device, "/drive")) << s.program.output;
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("Yeah! Let's do it!"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("You installed ZUVA SUCCESFULLY", 120000)) << s.program.screen.dump();
+        EXPECT_NE(s.program.output.find("No space left on device"), std::string::npos) << s.program.output;
+        s.program.type("\r");
+        int status = s.finish();
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_TRUE(s.program.screen.contains("If you want to create a bootfloppy write:"));
+    }
+    expect_host_unchanged(before);
+}
+
+TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
+    REQUIRE_SANDBOX();
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizers take over SIGSEGV in this build";
+#endif
+    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
+    HostState before = host_state();
+    {
+        Session s;
+        ASSERT_TRUE(s.start({})) << s.program.output;
+        const struct termios& at_start = s.initial_modes;
+        ASSERT_NE(at_start.c_lflag & ICANON, 0u);
+        for (const char* step : {"Welcome to ZUVA", "intrested", "NO WARRANTY"}) {
+            ASSERT_TRUE(s.shows(step)) << s.program.screen.dump();
+            s.program.type("\r");
+        }
+        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
+        s.program.type(s.cd_device + "\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!"));
+        s.program.type(s.target_device + "\r");
+        ASSERT_TRUE(s.shows("Is it properly mounted?"));
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("Yeah! Let's do it!"));
+        std::vector<pid_t> installer = session_processes(s.program.pid, "zuva-install");
+        ASSERT_EQ(installer.size(), 1u);
+        s.program.type("\r");
+
+        // Watch closely for the copy; the fault comes while it runs.
+        std::vector<pid_t> copying;
+        auto end = std::chrono::steady_clock::now() + 60s;
+        while (copying.empty() && std::chrono::steady_clock::now() < end)
+            copying = session_processes(s.program.pid, "cp");
+        ASSERT_FALSE(copying.empty()) << "the copy never showed";
+        ASSERT_EQ(kill(installer[0], SIGSEGV), 0);
+        bool copy_was_running = kill(copying[0], 0) == 0;
+
+        int status = s.finish();
+        ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << s.program.output;
+        EXPECT_EQ(WEXITSTATUS(status), 216);
+        EXPECT_TRUE(std::regex_search(s.program.output, std::regex("Runtime error 216 at 0x[0-9A-F]{8}")))
+            << s.program.output;
+        EXPECT_FALSE(s.program.screen.contains("You installed ZUVA SUCCESFULLY"));
+        EXPECT_TRUE(copy_was_running) << "the copy had ended before the fault";
+        struct termios at_end {};
+        ASSERT_EQ(tcgetattr(s.program.master, &at_end), 0);
+        EXPECT_EQ(at_end.c_lflag, at_start.c_lflag);
+        EXPECT_EQ(at_end.c_iflag, at_start.c_iflag);
+        EXPECT_EQ(at_end.c_oflag, at_start.c_oflag);
+        EXPECT_TRUE(session_processes(s.program.pid, "cp").empty()) << "the copy outlived the sandbox";
+    }
+    expect_host_unchanged(before);
+}
+
+}  // namespace
