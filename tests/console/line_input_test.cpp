@@ -2,10 +2,13 @@
 // the stream operations, the plain read of a pipe, and the end of input.
 #include "console/line_input.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +21,7 @@
 #include "runtime/process.h"
 #include "runtime/text_stream.h"
 #include "tests/console/keyboard_pty.h"
+#include "tests/support/terminal.h"
 
 // The echo's check_io belongs to the process frame, which needs a module table.
 const zuva::Module zuva::module_table[zuva::module_count] = {
@@ -345,6 +349,50 @@ TEST_F(PlainInputTest, FailedReadCountsAsEnd) {
     EXPECT_EQ(input.buf_pos, 0);
     EXPECT_TRUE(input_ended);
     EXPECT_EQ(io_result, 0);
+}
+
+// Processor time a process has used so far, in clock ticks.
+long cpu_ticks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+    std::string field;
+    long user = 0, system = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) user = std::stol(field);
+        if (i == 15) system = std::stol(field);
+    }
+    return user + system;
+}
+
+TEST(LineEditorProgram, EchoesOnTheScreenAndEndsWithinASecondOfAHangUp) {
+    test::TempDir dir;
+    std::string record = dir.file("answers");
+    test::PtyProgram program;
+    ASSERT_TRUE(program.start({std::string(ZUVA_PROBE_DIR) + "/keyboard_lines_probe", record}));
+    // Keys typed before the console has read its cursor report would go with the report.
+    ASSERT_TRUE(program.wait_for([&] { return program.output.find("\x1b[6n") != std::string::npos; }));
+    for (int i = 0; i < 4; ++i) program.pump(50);
+    program.type("abc\x7f" "d\r");
+    ASSERT_TRUE(program.wait_for([&] { return test::read_file(record) == "line:abd\n"; }))
+        << test::read_file(record);
+    ASSERT_TRUE(program.wait_for([&] { return program.screen.cursor_row() == 2; })) << program.screen.dump();
+    EXPECT_EQ(program.screen.text(1, 1, 4), "abd ") << program.screen.dump();
+    EXPECT_EQ(program.screen.cursor_column(), 1);
+
+    // Waiting for the next answer costs no processor time.
+    long before = cpu_ticks(program.pid);
+    auto start = Clock::now();
+    while (ms_since(start) < 500) program.pump(50);
+    EXPECT_LE(cpu_ticks(program.pid) - before, 5);
+
+    program.hang_up();
+    start = Clock::now();
+    int status = program.wait_exit(5000);
+    EXPECT_LT(ms_since(start), 1000);
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::read_file(record), "line:abd\nended\n");
 }
 
 }  // namespace
