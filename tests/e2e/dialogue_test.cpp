@@ -259,7 +259,7 @@ TEST(Dialogue, OnlyTheExactLowerCaseNCancels) {
         ASSERT_TRUE(s.answer(mount_check, "N"));
         ASSERT_TRUE(s.answer(target_device, " s"));
         ASSERT_TRUE(s.answer(mount_check, "nnnnnn"));
-        ASSERT_TRUE(s.answer(confirmation, "n "));
+        ASSERT_TRUE(s.answer(confirmation, "N"));
         ASSERT_TRUE(s.answer(completion, ""));
         EXPECT_EQ(s.exit_status(), 0);
         expect_closing_screen(s.program.screen);
@@ -272,7 +272,7 @@ TEST(Dialogue, OnlyTheExactLowerCaseNCancels) {
         Session s;
         ASSERT_TRUE(s.start());
         ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.answer(interest, ""));
+        ASSERT_TRUE(s.answer(interest, "n "));
         ASSERT_TRUE(s.answer(warranty, ""));
         ASSERT_TRUE(s.answer(cd_device, ""));
         ASSERT_TRUE(s.answer(mount_check, "Y"));

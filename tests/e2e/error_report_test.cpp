@@ -1,0 +1,108 @@
+// A df.tmp that cannot be read ends the installer with the run-time error report.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <termios.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/dialogue_session.h"
+#include "tests/installer/redirected_run.h"
+
+namespace {
+
+using namespace zuva::test;
+
+// The function of the installer's binary whose code holds this address, demangled.
+std::string function_at(uintptr_t address) {
+    std::string command = std::string("nm -C -S --defined-only '") + ZUVA_INSTALL_PATH + "'";
+    FILE* nm = popen(command.c_str(), "r");
+    if (!nm) return "(nm failed)";
+    char line[4096];
+    std::string found = "(none)";
+    while (fgets(line, sizeof line, nm)) {
+        unsigned long start = 0, size = 0;
+        char type = 0;
+        int name_at = 0;
+        if (sscanf(line, "%lx %lx %c %n", &start, &size, &type, &name_at) < 3 || name_at == 0) continue;
+        if ((type == 'T' || type == 't') && address >= start && address < start + size) {
+            found = line + name_at;
+            found.erase(found.find_last_not_of('\n') + 1);
+        }
+    }
+    pclose(nm);
+    return found;
+}
+
+// The report's lines, from its header to the end of the output, line ends taken off.
+std::vector<std::string> report_lines(const std::string& output, const std::string& line_end) {
+    std::vector<std::string> lines;
+    size_t at = output.find("Runtime error ");
+    if (at == std::string::npos) return lines;
+    for (size_t end; (end = output.find(line_end, at)) != std::string::npos; at = end + line_end.size())
+        lines.push_back(output.substr(at, end - at));
+    if (at < output.size()) lines.push_back(output.substr(at));
+    return lines;
+}
+
+uintptr_t address_in(const std::string& frame_line) {
+    return frame_line.rfind("  0x", 0) == 0 ? std::strtoul(frame_line.c_str() + 4, nullptr, 16) : 0;
+}
+
+// Header, the same address, the dialogue after its call of list_file, the process entry after
+// its call of the main routine, and an empty line.
+void expect_five_line_report(const std::vector<std::string>& lines, int number) {
+    ASSERT_EQ(lines.size(), 5u);
+    const std::string header = "Runtime error " + std::to_string(number) + " at 0x";
+    ASSERT_EQ(lines[0].substr(0, header.size()), header);
+    const std::string address = lines[0].substr(header.size());
+    ASSERT_EQ(address.size(), 8u);
+    EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
+    EXPECT_EQ(lines[1], "  0x" + address);
+    EXPECT_EQ(function_at(address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
+    EXPECT_EQ(function_at(address_in(lines[2])), "zuva::installer_main()");
+    EXPECT_EQ(function_at(address_in(lines[3])), "zuva_call_outermost");
+    EXPECT_EQ(lines[4], "");
+}
+
+TEST(ErrorReport, MissingDfTmpAtTheFirstMountCheckOnATerminal) {
+    Session s;
+    // A df that leaves no df.tmp behind.
+    const std::string bin = s.dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/df", "#!/bin/sh\nrm -f df.tmp\n", 0755);
+    ASSERT_TRUE(s.start(bin));
+    ASSERT_TRUE(s.answer(welcome, ""));
+    ASSERT_TRUE(s.answer(interest, "y"));
+    ASSERT_TRUE(s.answer(warranty, ""));
+    ASSERT_TRUE(s.answer(cd_device, "s"));
+    EXPECT_EQ(s.exit_status(), 2);
+
+    // The terminal has its line ends back (output post-processing on) before the report.
+    const std::vector<std::string> lines = report_lines(s.program.output, "\r\n");
+    expect_five_line_report(lines, 2);
+    EXPECT_EQ(s.program.output.substr(s.program.output.find("Runtime error ")).find('\x1b'), std::string::npos);
+    struct termios attrs {};
+    ASSERT_EQ(tcgetattr(s.program.master, &attrs), 0);
+    EXPECT_TRUE(attrs.c_lflag & ICANON);
+    EXPECT_TRUE(attrs.c_lflag & ECHO);
+    EXPECT_TRUE(attrs.c_oflag & OPOST);
+    EXPECT_TRUE(attrs.c_iflag & ICRNL);
+}
+
+TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
+    Session s;
+    mkdir(s.dir.file("df.tmp").c_str(), 0755);
+    RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\ny\n", s.dir.file("screen.out"),
+                                       s.environment(), s.dir.path);
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), 5);
+    expect_five_line_report(report_lines(run.output, "\n"), 5);
+    // The mount ran; the dialogue stopped at the listing, before its mount check.
+    EXPECT_EQ(s.commands(), std::vector<std::string>{words("mount /dev/hdc /cdrom")});
+    EXPECT_EQ(run.output.find("Is it properly mounted?"), std::string::npos);
+}
+
+}  // namespace
