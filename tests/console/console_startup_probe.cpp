@@ -1,8 +1,8 @@
 // Runs the console's start-up and exit inside a real process and records what it found:
 //   console_startup_probe REPORT ACTION [COLUMNS ROWS]
 // COLUMNS ROWS, when given, are set as the terminal's window size before start-up.
-// ACTION: end (stop at once), wait (show "ready", end at the first key), error (end with
-// run-time error 2), pause (show "ready", wait for a signal), draw (draw a test screen, end
+// ACTION: end (stop at once), wait (show "ready", end at the first key), error (show "ready",
+// end with run-time error 2 at the first key), pause (show "ready", wait for a signal), draw (draw a test screen, end
 // at the first key), corner (write past the bottom right corner, then end). An ACTION
 // prefixed with "stop-" first stops the probe, so that a test can read the terminal untouched.
 // REPORT gets "start WIDTH HEIGHT COLUMN ROW OUT_REDIRECTED IN_REDIRECTED CELLS MS" after
@@ -135,6 +135,8 @@ void probe_main() {
         say("ready");
         wait_for_key();
     } else if (action == "error") {
+        say("ready");
+        wait_for_key();
         zuva::io_result = 2;
         zuva::check_io();
     } else if (action == "pause") {

@@ -240,13 +240,15 @@ TEST_F(ConsoleStartTest, EveryEndLeavesTheBufferEmptyAndTheCellsReleased) {
         std::remove(report_path.c_str());
         PtyProgram p;
         run_on_terminal(p, "error");
+        ASSERT_TRUE(p.wait_for_text("ready"));
+        p.type("x");
         EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 2");
         test::ProbeReport r = report();
         EXPECT_TRUE(r.exited);
         EXPECT_EQ(r.out_count, 0);
         EXPECT_EQ(r.cells_released, 1);
         // The report follows the console's last byte on the restored terminal.
-        EXPECT_NE(p.output.find("\x1b[mRuntime error 2 at 0x"), std::string::npos) << shown(p.output);
+        EXPECT_NE(p.output.find("readyRuntime error 2 at 0x"), std::string::npos) << shown(p.output);
     }
 }
 
