@@ -50,7 +50,7 @@ constexpr uint8_t esc = 27;
 bool take_tty_byte(uint8_t& b) {
     if (tty_ring_count == 0 && !tty_input_ended) {
         ssize_t got = read(keyboard_fd, tty_ring + tty_ring_write, tty_ring_size - tty_ring_write);
-        if (got > 0 && got <= tty_ring_size - tty_ring_write) {
+        if (got > 0) {
             tty_ring_count += static_cast<int32_t>(got);
             tty_ring_write += static_cast<int32_t>(got);
             if (tty_ring_write == tty_ring_size) tty_ring_write = 0;
