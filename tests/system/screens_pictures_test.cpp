@@ -1,0 +1,109 @@
+// The committed pictures of the installer's screens (docs/screens) must show the program as it
+// is now: the screens are taken again and compared with the text dumps and the pictures.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/terminal.h"
+#include "tools/console_font.h"
+#include "tools/screen_picture.h"
+#include "tools/screen_tour.h"
+
+namespace {
+
+const std::string docs = std::string(ZUVA_SOURCE_DIR) + "/docs/screens/";
+const std::string standins = std::string(ZUVA_SOURCE_DIR) + "/scripts/standins";
+const char* const expected_names[] = {"welcome", "cd-device", "cd-mount-check", "confirmation", "completion", "closing"};
+
+std::vector<zuva::tools::NamedShot> current_screens() {
+    std::vector<zuva::tools::NamedShot> shots;
+    std::string error;
+    EXPECT_TRUE(zuva::tools::take_screen_tour(ZUVA_INSTALL_PATH, standins, shots, error)) << error;
+    return shots;
+}
+
+TEST(ScreenPictures, TheTextDumpsShowTheCurrentScreens) {
+    std::vector<zuva::tools::NamedShot> shots = current_screens();
+    ASSERT_EQ(shots.size(), std::size(expected_names));
+    for (std::size_t i = 0; i < shots.size(); ++i) {
+        EXPECT_EQ(shots[i].name, expected_names[i]);
+        std::string committed = zuva::test::read_file(docs + shots[i].name + ".txt");
+        EXPECT_EQ(zuva::tools::screen_text(shots[i].shot), committed)
+            << "docs/screens/" << shots[i].name << ".txt is out of date: run scripts/screens";
+    }
+}
+
+TEST(ScreenPictures, ThePicturesShowTheCurrentScreens) {
+    zuva::tools::ConsoleFont font;
+    if (zuva::tools::find_console_font(font).empty())
+        GTEST_SKIP() << "no console font (Debian package console-setup-linux) to draw the pictures with";
+    std::vector<zuva::tools::NamedShot> shots = current_screens();
+    ASSERT_EQ(shots.size(), std::size(expected_names));
+    for (const auto& [name, shot] : shots) {
+        zuva::tools::Picture committed;
+        ASSERT_TRUE(zuva::tools::read_png(docs + name + ".png", committed)) << "docs/screens/" << name << ".png";
+        zuva::tools::Picture now = zuva::tools::render_screen(shot, font);
+        EXPECT_EQ(committed.width, 640);
+        EXPECT_EQ(committed.height, 400);
+        ASSERT_EQ(now.width, committed.width);
+        ASSERT_EQ(now.height, committed.height);
+        std::size_t differing = 0;
+        for (std::size_t p = 0; p < now.pixels.size(); ++p) differing += now.pixels[p] != committed.pixels[p];
+        EXPECT_EQ(differing, 0u) << "docs/screens/" << name << ".png differs in " << differing
+                                 << " pixels: run scripts/screens; the screen now:\n"
+                                 << zuva::tools::screen_text(shot);
+    }
+}
+
+// The drawing itself: palette, glyphs, colours and the cursor, through a PNG file and back.
+TEST(ScreenPictures, AScreenIsDrawnInItsColoursAndSurvivesThePngFile) {
+    zuva::tools::ConsoleFont font;
+    if (zuva::tools::find_console_font(font).empty())
+        GTEST_SKIP() << "no console font (Debian package console-setup-linux) to draw with";
+    ASSERT_EQ(font.width, 8);
+    ASSERT_EQ(font.height, 16);
+    zuva::tools::ScreenShot shot;
+    shot.cols = 3;
+    shot.rows = 2;
+    shot.cells = {{U'A', 0x70}, {U' ', 0x1E}, {U'\u2500', 0x07}, {U'\u00fc', 0x4F}, {U' ', 0x07}, {U' ', 0x07}};
+    shot.cursor_column = 2;
+    shot.cursor_row = 2;
+    zuva::tools::Picture picture = zuva::tools::render_screen(shot, font);
+    ASSERT_EQ(picture.width, 24);
+    ASSERT_EQ(picture.height, 32);
+    auto count = [&](int col, int row, int colour) {
+        int n = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 8; ++x) n += picture.pixels[(row * 16 + y) * 24 + col * 8 + x] == colour;
+        return n;
+    };
+    // Black A on light grey; a blank in blue; the box line and u-umlaut in their foregrounds.
+    EXPECT_GT(count(0, 0, 0), 0);
+    EXPECT_GT(count(0, 0, 7), count(0, 0, 0));
+    EXPECT_EQ(count(0, 0, 0) + count(0, 0, 7), 128);
+    EXPECT_EQ(count(1, 0, 1), 128);
+    EXPECT_GT(count(2, 0, 7), 0);
+    EXPECT_GT(count(0, 1, 15), 0);
+    EXPECT_EQ(count(0, 1, 15) + count(0, 1, 4), 128);
+    // The cursor: the cell's last two pixel rows in its foreground.
+    EXPECT_EQ(count(1, 1, 7), 16);
+    EXPECT_EQ(count(2, 1, 7), 0);
+
+    zuva::test::TempDir dir;
+    ASSERT_TRUE(zuva::tools::write_png(dir.file("shot.png"), picture));
+    zuva::tools::Picture back;
+    ASSERT_TRUE(zuva::tools::read_png(dir.file("shot.png"), back));
+    EXPECT_EQ(back.width, picture.width);
+    EXPECT_EQ(back.height, picture.height);
+    EXPECT_EQ(back.pixels, picture.pixels);
+    zuva::test::write_file(dir.file("broken.png"), zuva::test::read_file(dir.file("shot.png")).substr(0, 60));
+    EXPECT_FALSE(zuva::tools::read_png(dir.file("broken.png"), back));
+
+    std::string text = zuva::tools::screen_text(shot);
+    EXPECT_EQ(text,
+              "text (3x2), cursor at column 2, row 2:\n|A \u2500|\n|\u00fc  |\n"
+              "attributes (background and foreground digit per cell):\n701E07\n4F0707\n");
+}
+
+}  // namespace
