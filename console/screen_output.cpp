@@ -27,7 +27,7 @@ int32_t console_out_fd = 1;
 namespace {
 
 constexpr char esc = 0x1B;
-constexpr int32_t tab_width = 8;
+constexpr int32_t tab_width = 8;  // tab stops every eight columns, as terminals keep them
 constexpr int32_t chunk_size = 255;
 
 void append_char(BoundedString& s, char c) { append(s, std::string_view(&c, 1)); }
@@ -48,6 +48,7 @@ bool is_sequence_byte(char c) {
     return c == esc || c == '[' || c == ';' || c == '?' || (c >= '0' && c <= '9');
 }
 
+// Whatever the tracked cursor says, nothing is stored outside the block.
 void store_cell(char c) {
     if (screen_cells == nullptr) return;
     if (cursor_column < 1 || cursor_column > screen_width) return;
