@@ -11,7 +11,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
-#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -134,6 +133,69 @@ std::vector<pid_t> session_processes(pid_t session, const std::string& name) {
     return found;
 }
 
+std::vector<pid_t> children_of(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    std::vector<pid_t> children;
+    pid_t child;
+    while (in >> child) children.push_back(child);
+    return children;
+}
+
+std::string process_name(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    std::getline(in, name);
+    return name;
+}
+
+// The installer's cp, whether the shell runs it as its child or became it; -1 when none runs.
+pid_t find_copy(pid_t installer) {
+    for (pid_t child : children_of(installer)) {
+        if (process_name(child) == "cp") return child;
+        for (pid_t grandchild : children_of(child))
+            if (process_name(grandchild) == "cp") return grandchild;
+    }
+    return -1;
+}
+
+bool wait_for_state(pid_t pid, char wanted) {
+    for (int i = 0; i < 1000; ++i) {
+        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+        std::string stat;
+        std::getline(in, stat);
+        std::size_t close = stat.rfind(')');
+        if (close == std::string::npos || close + 2 >= stat.size()) return false;
+        if (stat[close + 2] == wanted) return true;
+        std::this_thread::sleep_for(1ms);
+    }
+    return false;
+}
+
+// The output's lines, without their carriage returns.
+std::vector<std::string> output_lines(const std::string& output) {
+    std::vector<std::string> lines;
+    std::istringstream in(output);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+bool ends_with(const std::string& text, const std::string& end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The word after `label` in the output, up to a comma or the line's end.
+std::string word_after(const std::string& output, const std::string& label) {
+    std::size_t at = output.find(label);
+    if (at == std::string::npos) return "";
+    at += label.size();
+    std::size_t end = output.find_first_of(",\r\n", at);
+    return end == std::string::npos ? "" : output.substr(at, end - at);
+}
+
 // One run of the sandbox with the installer in it, on an 80x25 pseudo-terminal.
 struct Session {
     PtyProgram program;
@@ -155,13 +217,12 @@ struct Session {
         argv.insert(argv.end(), {"--", ZUVA_INSTALL_PATH});
         if (!program.start(argv, {"TERM=linux"})) return false;
         tcgetattr(program.master, &initial_modes);
-        std::smatch match;
-        const std::regex line("ZUVA sandbox: CD device (/dev/loop[0-9]+), target device (/dev/loop[0-9]+)");
-        bool announced = program.wait_for([&] { return std::regex_search(program.output, match, line); }, 30000);
-        if (!announced) return false;
-        cd_device = match[1];
-        target_device = match[2];
-        return true;
+        bool announced = program.wait_for([&] {
+            cd_device = word_after(program.output, "ZUVA sandbox: CD device ");
+            target_device = word_after(program.output, ", target device ");
+            return !target_device.empty();
+        }, 30000);
+        return announced && cd_device.rfind("/dev/loop", 0) == 0 && target_device.rfind("/dev/loop", 0) == 0;
     }
 
     bool shows(const std::string& text, int timeout_ms = 20000) { return program.wait_for_text(text, timeout_ms); }
@@ -184,8 +245,12 @@ struct Session {
 
     // A df listing line for a device mounted on a mount point, as df wrote it.
     bool listed(const std::string& device, const std::string& point) const {
-        std::regex line(device + " +[0-9]+ +[0-9]+ +[0-9]+ +[0-9]+% " + point + "\r?\n");
-        return std::regex_search(program.output, line);
+        for (const std::string& line : output_lines(program.output)) {
+            if (line.rfind(device + " ", 0) != 0 || !ends_with(line, "% " + point)) continue;
+            std::string numbers = line.substr(device.size(), line.size() - device.size() - point.size() - 1);
+            if (numbers.find_first_not_of(" 0123456789%") == std::string::npos) return true;
+        }
+        return false;
     }
 };
 
@@ -278,7 +343,8 @@ TEST(InstallSandbox, AWrongCdNameShowsInTheListingAndNGoesBackToTheRightOne) {
         ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
         std::size_t first_listing = s.program.output.size();
         EXPECT_NE(s.program.output.find("/dev/no-such-cd"), std::string::npos);
-        EXPECT_FALSE(std::regex_search(s.program.output, std::regex(" /cdrom\r?\n"))) << s.program.output;
+        for (const std::string& line : output_lines(s.program.output))
+            EXPECT_FALSE(ends_with(line, " /cdrom")) << "listed: " << line;
 
         s.program.type("n\r");
         ASSERT_TRUE(s.program.wait_for([&] {
@@ -362,22 +428,22 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
         ASSERT_EQ(installer.size(), 1u);
         s.program.type("\r");
 
-        // Watch closely for the copy; the fault comes while it runs.
-        std::vector<pid_t> copying;
+        // Watch closely for the copy and hold it where it is: the fault comes in its middle.
+        pid_t copy = -1;
         auto end = std::chrono::steady_clock::now() + 60s;
-        while (copying.empty() && std::chrono::steady_clock::now() < end)
-            copying = session_processes(s.program.pid, "cp");
-        ASSERT_FALSE(copying.empty()) << "the copy never showed";
+        while (copy < 0 && std::chrono::steady_clock::now() < end) copy = find_copy(installer[0]);
+        ASSERT_GT(copy, 0) << "the copy never showed";
+        bool copy_held = kill(copy, SIGSTOP) == 0 && wait_for_state(copy, 'T');
         ASSERT_EQ(kill(installer[0], SIGSEGV), 0);
-        bool copy_was_running = kill(copying[0], 0) == 0;
 
         int status = s.finish();
         ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << s.program.output;
         EXPECT_EQ(WEXITSTATUS(status), 216);
-        EXPECT_TRUE(std::regex_search(s.program.output, std::regex("Runtime error 216 at 0x[0-9A-F]{8}")))
-            << s.program.output;
+        std::string address = word_after(s.program.output, "Runtime error 216 at 0x");
+        EXPECT_EQ(address.size(), 8u) << s.program.output;
+        EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << s.program.output;
         EXPECT_FALSE(s.program.screen.contains("You installed ZUVA SUCCESFULLY"));
-        EXPECT_TRUE(copy_was_running) << "the copy had ended before the fault";
+        EXPECT_TRUE(copy_held) << "the copy had ended before the fault";
         struct termios at_end {};
         ASSERT_EQ(tcgetattr(s.program.master, &at_end), 0);
         EXPECT_EQ(at_end.c_lflag, at_start.c_lflag);
