@@ -454,4 +454,23 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
     expect_host_unchanged(before);
 }
 
+TEST(InstallSandbox, TheSandboxEndedFromOutsideMidDialogueLeavesNothingBehind) {
+    REQUIRE_SANDBOX();
+    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
+    HostState before = host_state();
+    {
+        Session s;
+        ASSERT_TRUE(s.start({})) << s.program.output;
+        ASSERT_TRUE(s.shows("Welcome to ZUVA")) << s.program.screen.dump();
+        std::vector<pid_t> installer = session_processes(s.program.pid, "zuva-install");
+        ASSERT_EQ(installer.size(), 1u);
+        ASSERT_EQ(kill(s.program.pid, SIGTERM), 0);
+        int status = s.finish(20000);
+        ASSERT_TRUE(WIFEXITED(status)) << status;
+        EXPECT_EQ(WEXITSTATUS(status), 143);
+        EXPECT_NE(kill(installer[0], 0), 0) << "the installer outlived its sandbox";
+    }
+    expect_host_unchanged(before);
+}
+
 }  // namespace
