@@ -47,22 +47,26 @@ void os_open_file(TextStream& stream) {
     map_os_error();
 }
 
-int32_t os_read(int32_t fd, void* destination, int32_t count) {
+namespace {
+
+// One read or write, repeated while a signal interrupts it; a failure counts as 0 bytes.
+int32_t transfer(long number, int32_t fd, long buffer, int32_t count) {
     long n;
     do {
-        n = system_call(SYS_read, fd, reinterpret_cast<long>(destination), count);
+        n = system_call(number, fd, buffer, count);
     } while (last_os_error == 4);
     map_os_error();
     return n < 0 ? 0 : static_cast<int32_t>(n);
 }
 
+}  // namespace
+
+int32_t os_read(int32_t fd, void* destination, int32_t count) {
+    return transfer(SYS_read, fd, reinterpret_cast<long>(destination), count);
+}
+
 int32_t os_write(int32_t fd, const void* source, int32_t count) {
-    long n;
-    do {
-        n = system_call(SYS_write, fd, reinterpret_cast<long>(source), count);
-    } while (last_os_error == 4);
-    map_os_error();
-    return n < 0 ? 0 : static_cast<int32_t>(n);
+    return transfer(SYS_write, fd, reinterpret_cast<long>(source), count);
 }
 
 void os_close(int32_t fd) { system_call(SYS_close, fd); }

@@ -8,11 +8,12 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <map>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "tests/support/terminal.h"
 
 extern char** environ;
 
@@ -28,19 +29,9 @@ struct RedirectedRun {
 inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::string_view input,
                                     const std::string& output_path, const std::vector<std::string>& env = {},
                                     const std::string& cwd = "", int timeout_ms = 20000) {
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        vars[entry.substr(0, entry.find('='))] = entry;
-    }
-    for (const auto& entry : env) vars[entry.substr(0, entry.find('='))] = entry;
-    std::vector<std::string> env_strings;
-    for (auto& [name, entry] : vars) env_strings.push_back(entry);
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (auto& e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env_strings = zuva::test::environment_with(env);
+    std::vector<std::string> arg_strings = argv;
+    std::vector<char*> args = zuva::test::c_strings(arg_strings), envp = zuva::test::c_strings(env_strings);
 
     RedirectedRun run;
     int in[2];

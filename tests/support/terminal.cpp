@@ -129,20 +129,9 @@ PtyProgram::~PtyProgram() {
 
 bool PtyProgram::start(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                        const std::string& cwd) {
-    std::map<std::string, std::string> vars;
-    for (char** e = environ; *e; ++e) {
-        std::string entry = *e;
-        vars[entry.substr(0, entry.find('='))] = entry;
-    }
-    for (const auto& entry : env) vars[entry.substr(0, entry.find('='))] = entry;
-    std::vector<std::string> env_strings;
-    for (auto& [name, entry] : vars) env_strings.push_back(entry);
-
-    std::vector<char*> args, envp;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    for (auto& e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env_strings = environment_with(env);
+    std::vector<std::string> arg_strings = argv;
+    std::vector<char*> args = c_strings(arg_strings), envp = c_strings(env_strings);
 
     struct winsize size {};
     size.ws_col = static_cast<unsigned short>(screen.cols());
@@ -240,6 +229,25 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
+}
+
+std::vector<std::string> environment_with(const std::vector<std::string>& overrides) {
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e; ++e) {
+        std::string entry = *e;
+        vars[entry.substr(0, entry.find('='))] = entry;
+    }
+    for (const auto& entry : overrides) vars[entry.substr(0, entry.find('='))] = entry;
+    std::vector<std::string> strings;
+    for (auto& [name, entry] : vars) strings.push_back(entry);
+    return strings;
+}
+
+std::vector<char*> c_strings(std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    for (auto& s : strings) pointers.push_back(s.data());
+    pointers.push_back(nullptr);
+    return pointers;
 }
 
 std::string read_file(const std::string& path) {

@@ -82,6 +82,11 @@ struct TempDir {
     std::string file(std::string_view name) const { return path + "/" + std::string(name); }
 };
 
+// The test's own environment with NAME=VALUE entries replacing or adding to it.
+std::vector<std::string> environment_with(const std::vector<std::string>& overrides);
+// Null-terminated pointers into strings, for execve; valid while strings lives.
+std::vector<char*> c_strings(std::vector<std::string>& strings);
+
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, std::string_view content, int mode = 0644);
 
