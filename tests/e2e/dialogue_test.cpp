@@ -248,45 +248,29 @@ TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsThe
                                                       words("mount /dev/sdb1 /drive"), "df"}));
 }
 
+// One pass from the welcome box to the closing lines with the answers given in order.
+void expect_full_installation(const std::vector<std::string>& answers, const std::vector<std::string>& commands) {
+    const std::vector<const Question*> prompts = {&welcome, &interest, &warranty, &cd_device, &mount_check,
+                                                  &target_device, &mount_check, &confirmation, &completion};
+    ASSERT_EQ(answers.size(), prompts.size());
+    Session s;
+    ASSERT_TRUE(s.start());
+    size_t i = 0;
+    for (const auto* prompt : prompts) ASSERT_TRUE(s.answer(*prompt, answers[i++])) << "answer " << i;
+    EXPECT_EQ(s.exit_status(), 0);
+    expect_closing_screen(s.program.screen);
+    EXPECT_EQ(s.commands(), commands);
+}
+
 TEST(Dialogue, OnlyTheExactLowerCaseNCancels) {
-    {
-        Session s;
-        ASSERT_TRUE(s.start());
-        ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.answer(interest, "no"));
-        ASSERT_TRUE(s.answer(warranty, ""));
-        ASSERT_TRUE(s.answer(cd_device, "S"));
-        ASSERT_TRUE(s.answer(mount_check, "N"));
-        ASSERT_TRUE(s.answer(target_device, " s"));
-        ASSERT_TRUE(s.answer(mount_check, "nnnnnn"));
-        ASSERT_TRUE(s.answer(confirmation, "N"));
-        ASSERT_TRUE(s.answer(completion, ""));
-        EXPECT_EQ(s.exit_status(), 0);
-        expect_closing_screen(s.program.screen);
-        // The shell splits " s" into the word s: the device went into the command unchanged.
-        EXPECT_EQ(s.commands(),
-                  (std::vector<std::string>{words("mount S /cdrom"), "df", words("mount s /drive"), "df",
-                                            words("mount -o loop /cdrom/zuvahd.img /vdr"), expected_copy()}));
-    }
-    {
-        Session s;
-        ASSERT_TRUE(s.start());
-        ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.answer(interest, "n "));
-        ASSERT_TRUE(s.answer(warranty, ""));
-        ASSERT_TRUE(s.answer(cd_device, ""));
-        ASSERT_TRUE(s.answer(mount_check, "Y"));
-        ASSERT_TRUE(s.answer(target_device, ""));
-        ASSERT_TRUE(s.answer(mount_check, ""));
-        ASSERT_TRUE(s.answer(confirmation, "q"));
-        ASSERT_TRUE(s.answer(completion, "whatever"));
-        EXPECT_EQ(s.exit_status(), 0);
-        expect_closing_screen(s.program.screen);
-        // "mount  /cdrom": the shell gives mount the mount point alone.
-        EXPECT_EQ(s.commands(),
-                  (std::vector<std::string>{words("mount /cdrom"), "df", words("mount /drive"), "df",
-                                            words("mount -o loop /cdrom/zuvahd.img /vdr"), expected_copy()}));
-    }
+    // The shell splits " s" into the word s: the device went into the command unchanged.
+    expect_full_installation({"", "no", "", "S", "N", " s", "nnnnnn", "N", ""},
+                             {words("mount S /cdrom"), "df", words("mount s /drive"), "df",
+                              words("mount -o loop /cdrom/zuvahd.img /vdr"), expected_copy()});
+    // "mount  /cdrom": the shell gives mount the mount point alone.
+    expect_full_installation({"", "n ", "", "", "Y", "", "", "q", "whatever"},
+                             {words("mount /cdrom"), "df", words("mount /drive"), "df",
+                              words("mount -o loop /cdrom/zuvahd.img /vdr"), expected_copy()});
 }
 
 TEST(Dialogue, LongDeviceNamesAreCutToAMountCommandOfTwoHundredFiftyFiveCharacters) {
