@@ -34,15 +34,16 @@ int32_t run_shell(const BoundedString& command) {
         system_call(SYS_exit_group, 127);
     }
     if (pid > 0) {
-        // While the command runs, a signal from outside is passed on to it; the installer
-        // acts on it once the command has ended.
+        // While the command runs, a signal from outside is passed on to it. An ending signal
+        // ends the wait at once: a command that waits for its own children (a shell does, on
+        // SIGINT) must not keep the installer from giving the terminal back.
         running_child = static_cast<int32_t>(pid);
         let_signals_in(true);
         int status = 0;
         long waited;
         for (;;) {
             waited = system_call(SYS_wait4, pid, reinterpret_cast<long>(&status), 0, 0);
-            if (waited != -1 || last_os_error != 4) break;
+            if (waited != -1 || last_os_error != 4 || stop_signal != 0) break;
             let_signals_in(false);
             pause_if_asked();
             let_signals_in(true);

@@ -25,8 +25,8 @@ extern uint64_t held_signal_mask;
 
 // Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP.
 void act_on_signals();
-// Pauses when SIGTSTP came, with the signals held back; the wait for a command uses it alone,
-// since an ending signal there waits for the command's end.
+// Pauses when SIGTSTP came, with the signals held back; the wait for a command uses it while
+// the command runs on.
 void pause_if_asked();
 // Lets the held signals in (true) or holds them back again (false).
 void let_signals_in(bool in);

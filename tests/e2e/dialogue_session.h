@@ -5,7 +5,11 @@
 
 #include <glob.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -117,5 +121,34 @@ struct Session {
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status;
     }
 };
+
+// A stand-in for the named command that announces itself with NAME.waiting in the current
+// directory and waits (up to 10 s) for NAME.go before it does its work; returns the directory
+// to put first in PATH. A signal passed on to it ends it soon, as it ends the real command.
+inline std::string waiting_command(const Session& s, const std::string& name) {
+    const std::string bin = s.dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/" + name,
+               "#!/bin/sh\n"
+               "trap 'exit 1' INT QUIT TERM\n"
+               ": > " + name + ".waiting\n"
+               "i=0\n"
+               "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+               "exec '" + standins_path() + "/" + name + "' \"$@\"\n",
+               0755);
+    return bin;
+}
+
+// True when the terminal's attributes are those of a new pseudo-terminal, as before the start.
+inline bool attributes_as_new(int master) {
+    int fresh_master = -1, fresh_slave = -1;
+    if (openpty(&fresh_master, &fresh_slave, nullptr, nullptr, nullptr) != 0) return false;
+    termios fresh{}, now{};
+    const bool read = tcgetattr(fresh_slave, &fresh) == 0 && tcgetattr(master, &now) == 0;
+    close(fresh_master);
+    close(fresh_slave);
+    return read && fresh.c_iflag == now.c_iflag && fresh.c_oflag == now.c_oflag && fresh.c_lflag == now.c_lflag &&
+           fresh.c_cflag == now.c_cflag && std::equal(fresh.c_cc, fresh.c_cc + NCCS, now.c_cc);
+}
 
 }  // namespace zuva::test

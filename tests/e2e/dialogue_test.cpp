@@ -56,23 +56,9 @@ void expect_cleared(const VtScreen& screen) {
     EXPECT_EQ(screen.cursor_row(), 1);
 }
 
-// A cp that waits until the test has looked at the copy screen.
-std::string write_waiting_copy(const Session& s) {
-    const std::string bin = s.dir.file("bin");
-    mkdir(bin.c_str(), 0755);
-    write_file(bin + "/cp",
-               "#!/bin/sh\n"
-               ": > cp.waiting\n"
-               "i=0\n"
-               "while [ ! -e cp.go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
-               "exec '" + standins_path() + "/cp' \"$@\"\n",
-               0755);
-    return bin;
-}
-
 TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     Session s;
-    ASSERT_TRUE(s.start(write_waiting_copy(s)));
+    ASSERT_TRUE(s.start(waiting_command(s, "cp")));  // waits until the copy screen was seen
     const VtScreen& screen = s.program.screen;
 
     ASSERT_TRUE(s.at(welcome)) << screen.dump();

@@ -1,7 +1,11 @@
 // Answers piped in with the output in a file, and input that ends before a question is answered:
 // the end of input is never taken as an answer.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -99,6 +103,124 @@ TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
         s.program.hang_up();
         EXPECT_EQ(s.exit_status(), 0);
         EXPECT_EQ(s.commands(), expected);
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The installer's screen as the dialogue's own endings leave it: cleared, light grey on black.
+void expect_screen_reset(const VtScreen& screen) {
+    for (int row = 10; row <= 15; ++row) EXPECT_EQ(screen.row(row), std::string(80, ' ')) << screen.dump();
+    EXPECT_EQ(screen.attr(40, 12), plain_colours);
+}
+
+TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
+    const std::vector<Step> steps = full_installation();
+    for (size_t stop = 0; stop < steps.size(); ++stop) {
+        for (auto [keys, status] : {std::pair{"y\x03", 130}, std::pair{"\x04", 0}}) {
+            SCOPED_TRACE(testing::PrintToString(std::string(keys)) + " at: " + std::string(steps[stop].question->text));
+            Session s;
+            ASSERT_TRUE(s.start());
+            std::vector<std::string> expected;
+            for (size_t i = 0; i < stop; ++i) {
+                ASSERT_TRUE(s.answer(*steps[i].question, steps[i].answer));
+                expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
+            }
+            ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
+            s.program.type(keys);
+            const bool at_completion = steps[stop].question == &completion;
+            // At the completion line the install is done: Ctrl+C closes it like Enter.
+            EXPECT_EQ(s.exit_status(), at_completion ? 0 : status);
+            EXPECT_EQ(s.commands(), expected);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            EXPECT_EQ(s.program.screen.contains(closing_lines[2]), at_completion);
+            if (!at_completion) expect_screen_reset(s.program.screen);
+        }
+    }
+}
+
+TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
+    const std::vector<Step> steps = full_installation();
+    // Where the signal comes: at a question, while df runs, during the copy.
+    struct Place {
+        size_t answered;  // questions answered before it
+        const char* waiting;
+    };
+    for (Place place : {Place{1, nullptr}, Place{4, "df"}, Place{8, "cp"}}) {
+        for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+            SCOPED_TRACE(std::string(strsignal(signal)) + " after " + std::to_string(place.answered) + " answers");
+            Session s;
+            ASSERT_TRUE(s.start(place.waiting ? waiting_command(s, place.waiting) : ""));
+            std::vector<std::string> expected;
+            for (size_t i = 0; i < place.answered; ++i) {
+                ASSERT_TRUE(s.answer(*steps[i].question, steps[i].answer));
+                expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
+            }
+            if (place.waiting) {
+                const std::string marker = s.dir.file(std::string(place.waiting) + ".waiting");
+                ASSERT_TRUE(s.program.wait_for([&] { return access(marker.c_str(), F_OK) == 0; }));
+                expected.erase(std::find_if(expected.begin(), expected.end(),
+                                            [&](const std::string& c) { return c.rfind(place.waiting, 0) == 0; }),
+                               expected.end());
+            } else {
+                ASSERT_TRUE(s.at(*steps[place.answered].question));
+            }
+            kill(s.program.pid, signal);
+            const int wait_status = s.program.wait_exit();
+            ASSERT_TRUE(WIFSIGNALED(wait_status)) << wait_status;
+            EXPECT_EQ(WTERMSIG(wait_status), signal);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            expect_screen_reset(s.program.screen);
+            EXPECT_EQ(s.commands(), expected);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A CR that ends one read and a CR that opens the next are two line ends: the empty line answers
+// the interest question (going on), not the welcome line's end merged into it.
+TEST(RedirectedDialogue, CarriageReturnsSplitAcrossReadsAreTwoLineEnds) {
+    Session s;
+    RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, "\r", s.dir.file("screen.out"), s.environment(),
+                                       s.dir.path, 20000, "\rn\r");
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_NE(run.output.find(warranty.text), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(cd_device.text), std::string::npos) << run.output;
+}
+
+// Started without one of its standard descriptors, the installer gives it /dev/null: df.tmp never
+// lands there, and the commands' output and errors do not go into it.
+TEST(RedirectedDialogue, AClosedStandardDescriptorIsNeverTakenByAFile) {
+    std::string input;
+    for (const Step& step : full_installation()) input += step.answer + "\n";
+    for (int fd : {0, 1, 2}) {
+        SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed");
+        Session s;
+        const std::string bin = s.dir.file("bin");
+        mkdir(bin.c_str(), 0755);
+        write_file(bin + "/cp",
+                   "#!/bin/sh\n"
+                   "a=$(readlink /proc/$$/fd/0) b=$(readlink /proc/$$/fd/1) c=$(readlink /proc/$$/fd/2)\n"
+                   "printf '%s\\n' \"$a\" \"$b\" \"$c\" > where\n",
+                   0755);
+        RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, input, s.dir.file("screen.out"),
+                                           s.environment(bin), s.dir.path, 20000, {}, fd);
+        ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+        EXPECT_EQ(WEXITSTATUS(run.status), 0);
+        if (fd == 0) {
+            EXPECT_TRUE(s.commands().empty());  // no answers: it gives up at the welcome box
+            continue;
+        }
+        const std::vector<std::string> where = split_lines(read_file(s.dir.file("where")));
+        ASSERT_EQ(where.size(), 3u);
+        EXPECT_EQ(where[static_cast<size_t>(fd)], "/dev/null");
+        for (const std::string& target : where) EXPECT_EQ(target.find("df.tmp"), std::string::npos) << target;
     }
 }
 

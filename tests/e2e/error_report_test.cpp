@@ -1,7 +1,12 @@
 // A df.tmp that cannot be read ends the installer with the run-time error report.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
 
 #include <cstdio>
 #include <cstdlib>
@@ -103,6 +108,80 @@ TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
     // The mount ran; the dialogue stopped at the listing, before its mount check.
     EXPECT_EQ(s.commands(), std::vector<std::string>{words("mount /dev/hdc /cdrom")});
     EXPECT_EQ(run.output.find("Is it properly mounted?"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The functions of the report's frame lines, in order.
+std::vector<std::string> reported_functions(const std::string& output) {
+    std::vector<std::string> lines = report_lines(output, "\r\n"), functions;
+    for (size_t i = 1; i + 1 < lines.size(); ++i) functions.push_back(function_at(address_in(lines[i])));
+    return functions;
+}
+
+bool has_function(const std::vector<std::string>& functions, const std::string& start) {
+    return std::any_of(functions.begin(), functions.end(), [&](const std::string& f) { return f.rfind(start, 0) == 0; });
+}
+
+// The system call the process is in now, -1 when it runs.
+long current_system_call(pid_t pid) {
+    long number = -1;
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/syscall").c_str(), "r");
+    if (f && std::fscanf(f, "%ld", &number) != 1) number = -1;
+    if (f) std::fclose(f);
+    return number;
+}
+
+// A fault sent while the installer waits in the kernel (for a key, for a command, for the
+// terminal to take its output) still lists every routine from the wait out to the entry.
+TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
+    struct Wait {
+        const char* name;
+        std::vector<std::string> callers;
+    };
+    for (const Wait& wait : {Wait{"key", {"zuva::read_key()", "zuva::console_read("}},
+                             Wait{"command", {"zuva::run_shell("}},
+                             Wait{"write", {"zuva::flush_output()", "zuva::list_file("}}}) {
+        SCOPED_TRACE(wait.name);
+        Session s;
+        const std::string bin = s.dir.file("bin");
+        if (std::string(wait.name) == "command") {
+            waiting_command(s, "mount");
+        } else {
+            mkdir(bin.c_str(), 0755);
+            // A listing far longer than the terminal takes while nobody reads it.
+            write_file(bin + "/df", "#!/bin/sh\nseq 1 200000\n", 0755);
+        }
+        ASSERT_TRUE(s.start(bin));
+        ASSERT_TRUE(s.answer(welcome, ""));
+        if (std::string(wait.name) == "key") {
+            ASSERT_TRUE(s.at(interest));
+        } else {
+            ASSERT_TRUE(s.answer(interest, "y"));
+            ASSERT_TRUE(s.answer(warranty, ""));
+            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+        }
+        if (std::string(wait.name) == "command") {
+            ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
+        }
+        if (std::string(wait.name) == "write") {
+            // Stop reading the terminal until the installer is held in its write.
+            for (int i = 0; i < 500 && current_system_call(s.program.pid) != SYS_write; ++i) usleep(10000);
+            ASSERT_EQ(current_system_call(s.program.pid), SYS_write);
+        }
+        kill(s.program.pid, SIGSEGV);
+        EXPECT_EQ(s.exit_status(), 216);
+        const std::vector<std::string> functions = reported_functions(s.program.output);
+        ASSERT_FALSE(functions.empty()) << s.program.output.substr(s.program.output.find("Runtime error"));
+        EXPECT_EQ(functions.front(), "zuva_kernel_call");
+        EXPECT_TRUE(has_function(functions, "zuva::system_call("));
+        for (const std::string& caller : wait.callers) EXPECT_TRUE(has_function(functions, caller)) << caller;
+        EXPECT_TRUE(has_function(functions, "zuva::installer_main()"));
+        EXPECT_EQ(functions.back(), "zuva_call_outermost");
+        EXPECT_LE(functions.size(), 10u);  // the header's own line and at most nine on a terminal
+    }
 }
 
 }  // namespace

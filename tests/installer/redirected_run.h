@@ -25,10 +25,13 @@ struct RedirectedRun {
 };
 
 // env: NAME=VALUE entries that replace or add to the test's own environment. The input is written
-// whole and the pipe closed, so the program sees exactly these bytes and then the end of its input.
+// whole and the pipe closed, so the program sees exactly these bytes and then the end of its input;
+// later_input, when given, follows after a pause, so that it comes in a read of its own.
+// closed_fd: a standard descriptor (0, 1 or 2) that the program starts without.
 inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::string_view input,
                                     const std::string& output_path, const std::vector<std::string>& env = {},
-                                    const std::string& cwd = "", int timeout_ms = 20000) {
+                                    const std::string& cwd = "", int timeout_ms = 20000,
+                                    std::string_view later_input = {}, int closed_fd = -1) {
     std::vector<std::string> env_strings = zuva::test::environment_with(env);
     std::vector<std::string> arg_strings = argv;
     std::vector<char*> args = zuva::test::c_strings(arg_strings), envp = zuva::test::c_strings(env_strings);
@@ -48,6 +51,7 @@ inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::s
         close(in[1]);
         close(out);
         close(null);
+        if (closed_fd >= 0) close(closed_fd);
         setsid();  // no controlling terminal: nothing of the test's own terminal is touched
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         execve(args[0], args.data(), envp.data());
@@ -56,11 +60,18 @@ inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::s
     close(in[0]);
     close(out);
     signal(SIGPIPE, SIG_IGN);  // the program may end without reading all of its input
-    size_t done = 0;
-    while (done < input.size()) {
-        ssize_t n = write(in[1], input.data() + done, input.size() - done);
-        if (n <= 0) break;
-        done += static_cast<size_t>(n);
+    auto write_all = [&](std::string_view piece) {
+        size_t done = 0;
+        while (done < piece.size()) {
+            ssize_t n = write(in[1], piece.data() + done, piece.size() - done);
+            if (n <= 0) break;
+            done += static_cast<size_t>(n);
+        }
+    };
+    write_all(input);
+    if (!later_input.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        write_all(later_input);
     }
     close(in[1]);
 
