@@ -7,8 +7,8 @@
 namespace zuva {
 
 // The status of a command line the installer does not take. No other ending uses it: run-time
-// error numbers stay at or below 218, a shell shows a death by signal as 128 + its number (at
-// most 192), and 255 is what a failed exec or exit(-1) looks like.
+// error numbers stay at or below 218 and a shell shows a death by signal as 128 + its number
+// (at most 192); 255 is left to what exit(-1) gives elsewhere.
 constexpr uint16_t usage_status = 240;
 
 // Returns only when there are no arguments. --help and --version write their text to descriptor 1
