@@ -74,7 +74,7 @@ std::string usage_text() { return run_with_output({"--bogus"}, -1).err; }
 
 TEST(CommandLine, RedirectedHelpAndVersionAndRefusedArguments) {
     const std::string usage = usage_text();
-    for (const char* says : {"Usage: zuva-install", "as root", "cp -ra /vdr/* /drive/", "man 8 zuva-install"})
+    for (const char* says : {"Usage: zuva-install", "as root", "cp -ra /vdr/* /drive/", "status 240.", "man 8 zuva-install"})
         EXPECT_NE(usage.find(says), std::string::npos) << says;
 
     const Ended help = run_into_file({"--help"}), version = run_into_file({"--version"});
