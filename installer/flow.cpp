@@ -5,6 +5,7 @@
 
 #include "console/line_input.h"
 #include "console/screen_output.h"
+#include "installer/arguments.h"
 #include "installer/file_listing.h"
 #include "installer/message_box.h"
 #include "runtime/process.h"
@@ -205,6 +206,7 @@ BoundedString mount_command(const BoundedString& device, std::string_view mount_
 void run_installer() { installer_dialogue(); }
 
 void installer_main() {
+    handle_arguments();
     init_modules();
     installer_dialogue();
     halt_program();
