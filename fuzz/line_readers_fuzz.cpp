@@ -37,17 +37,36 @@ int serve_read(TextStream& stream) {
     return 0;
 }
 
-// The next read waits in the pipe before the console reads it; none left closes the pipe.
+// The next read waits in the pipe before the console reads it; none left closes the pipe. A
+// lone LF brings the read after it too: when it only completes a CR LF, the console reads on.
 int feed_console(TextStream& stream) {
-    if (next_read < reads.size()) {
+    bool more = true;
+    while (more && next_read < reads.size()) {
         std::string_view bytes = reads[next_read++];
         require(write(pipe_in, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()),
                 "the pipe takes a whole read");
-    } else if (pipe_in >= 0) {
+        more = bytes == "\n";
+    }
+    if (more && pipe_in >= 0) {
         close(pipe_in);
         pipe_in = -1;
     }
     return console_read(stream);
+}
+
+// The console remembers, for its next read, whether the last one ended in a CR; a read of one
+// ordinary byte makes it forget the previous input's end.
+void forget_last_console_read() {
+    int ends[2];
+    require(pipe(ends) == 0 && write(ends[1], "x", 1) == 1, "a pipe");
+    TextStream stream;
+    stream.handle = ends[0];
+    stream.buf_ptr = stream.buffer;
+    stream.buf_size = stream_buffer_size;
+    input_ended = false;
+    console_read(stream);
+    close(ends[0]);
+    close(ends[1]);
 }
 
 // Every line as the installer reads it (a read-line statement), quoted, one per row.
@@ -78,8 +97,9 @@ std::string lines_of(const std::vector<std::string_view>& pieces, bool console, 
         stream.handle = ends[0];
         pipe_in = ends[1];
         stream.transfer_op = feed_console;
-        input_ended = false;
         input_redirected = true;  // as start-up sets it for a pipe: no echo
+        forget_last_console_read();
+        input_ended = false;
     }
     std::string lines = read_lines(stream, max);
     if (console) {
