@@ -81,9 +81,17 @@ bool source_wait(int32_t timeout_ms) {
 void source_sleep(int32_t) {}
 
 int checked_console_read(TextStream& stream) {
+    bool interrupted_before = input_interrupted;
     int result = console_read(stream);
     require(stream.buf_pos == 0 && stream.buf_end >= 0 && stream.buf_end <= stream.buf_size,
             "a refill stays within the buffer");
+    std::string_view line(stream.buf_ptr, static_cast<size_t>(stream.buf_end));
+    require(line.find_first_of("\x03\x1b") == std::string_view::npos,
+            "an answer never holds Ctrl+C or Escape");
+    require(line.find('\n') == std::string_view::npos || line.find('\n') == line.size() - 1,
+            "a line end only ends a refill");
+    require(interrupted_before || !input_interrupted || line.empty(),
+            "Ctrl+C takes what was typed on its line with it");
     require(tty_ring_read >= 0 && tty_ring_read < tty_ring_size && tty_ring_write >= 0 &&
                 tty_ring_write < tty_ring_size && tty_ring_count >= 0 && tty_ring_count <= tty_ring_size,
             "the ring's indices and count stay within it");

@@ -2,7 +2,6 @@
 // must give the same lines. Both through the text streams' readers over a transfer operation
 // of our own, and through the console's plain input on a pipe (a non-terminal descriptor).
 // Input: the maximum line length for read_string, then the reads as length-prefixed pieces.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstring>
