@@ -46,7 +46,8 @@ bool keyboard_gone(uint8_t key) { return key == 0 && tty_input_ended && !key_pre
 void read_terminal_line(TextStream& stream) {
     // A call that filled the buffer without a line end left its line open: this call goes on
     // with the same answer, so Ctrl+D here is no empty answer.
-    const bool line_open = stream.buf_end == stream.buf_size && stream.buf_ptr[stream.buf_end - 1] != line_feed;
+    const bool line_open = stream.buf_end > 0 && stream.buf_end == stream.buf_size &&
+                           stream.buf_ptr[stream.buf_end - 1] != line_feed;
     int32_t n = 0;
     for (;;) {
         uint8_t k = read_key();
@@ -89,9 +90,9 @@ void read_terminal_line(TextStream& stream) {
     stream.buf_end = n;
 }
 
-// A CR that ended the previous read was a line end; an LF that opens the next read is the
-// second half of its CR LF, not a line end of its own.
-bool read_ended_in_cr = false;
+// A CR that ended the stream's previous read was a line end; an LF that opens the next read is
+// the second half of its CR LF, not a line end of its own. Kept in the driver's part of the record.
+constexpr int read_ended_in_cr = 0;
 
 void read_plain(TextStream& stream) {
     char* buffer = stream.buf_ptr;
@@ -104,11 +105,11 @@ void read_plain(TextStream& stream) {
             input_ended = true;
             break;
         }
-        if (read_ended_in_cr && buffer[0] == line_feed) {
+        if (stream.user_data[read_ended_in_cr] && buffer[0] == line_feed) {
             std::memmove(buffer, buffer + 1, static_cast<size_t>(n - 1));
             n -= 1;
         }
-        read_ended_in_cr = false;
+        stream.user_data[read_ended_in_cr] = 0;
         if (n > 0) break;  // a read of that LF alone brings nothing yet: read on
     }
 
@@ -118,7 +119,7 @@ void read_plain(TextStream& stream) {
     }
     if (n > 0 && buffer[n - 1] == carriage_return) {
         buffer[n - 1] = line_feed;
-        read_ended_in_cr = true;
+        stream.user_data[read_ended_in_cr] = 1;
     }
     stream.buf_end = n;
     stream.buf_pos = n;

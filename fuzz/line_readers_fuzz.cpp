@@ -53,21 +53,6 @@ int feed_console(TextStream& stream) {
     return console_read(stream);
 }
 
-// The console remembers, for its next read, whether the last one ended in a CR; a read of one
-// ordinary byte makes it forget the previous input's end.
-void forget_last_console_read() {
-    int ends[2];
-    require(pipe(ends) == 0 && write(ends[1], "x", 1) == 1, "a pipe");
-    TextStream stream;
-    stream.handle = ends[0];
-    stream.buf_ptr = stream.buffer;
-    stream.buf_size = stream_buffer_size;
-    input_ended = false;
-    console_read(stream);
-    close(ends[0]);
-    close(ends[1]);
-}
-
 // Every line as the installer reads it (a read-line statement), quoted, one per row.
 std::string read_lines(TextStream& stream, uint8_t max) {
     std::string lines;
@@ -97,7 +82,6 @@ std::string lines_of(const std::vector<std::string_view>& pieces, bool console, 
         pipe_in = ends[1];
         stream.transfer_op = feed_console;
         input_redirected = true;  // as start-up sets it for a pipe: no echo
-        forget_last_console_read();
         input_ended = false;
     }
     std::string lines = read_lines(stream, max);
