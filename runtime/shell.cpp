@@ -10,6 +10,67 @@
 
 namespace zuva {
 
+namespace {
+
+constexpr int max_command_processes = 64;
+
+struct ProcessTree {
+    int32_t pids[max_command_processes];
+    int count = 0;
+};
+
+// "/proc/PID/task/PID/children": the children of the process's one thread.
+void children_path(char* path, int32_t pid) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + pid % 10);
+        pid /= 10;
+    } while (pid > 0);
+    auto put = [&path](const char* text) {
+        while (*text) *path++ = *text++;
+    };
+    auto put_pid = [&] {
+        for (int i = n; i > 0; --i) *path++ = digits[i - 1];
+    };
+    put("/proc/");
+    put_pid();
+    put("/task/");
+    put_pid();
+    put("/children");
+    *path = '\0';
+}
+
+// Adds the process and, once it is stopped and cannot start more, the children it has, and
+// theirs: a signal to the shell alone would leave the command it started running.
+void freeze_tree(ProcessTree& tree, int32_t pid) {
+    if (tree.count == max_command_processes) return;
+    if (system_call(SYS_kill, pid, 19 /* SIGSTOP */) != 0) return;
+    tree.pids[tree.count++] = pid;
+    char path[64];
+    children_path(path, pid);
+    long fd = system_call(SYS_open, reinterpret_cast<long>(path), 0);
+    if (fd < 0) return;  // no /proc: the process itself is all that is known
+    char list[512];
+    long got = system_call(SYS_read, fd, reinterpret_cast<long>(list), sizeof list);
+    system_call(SYS_close, fd);
+    int32_t child = 0;
+    for (long i = 0; i < got; ++i) {
+        if (list[i] >= '0' && list[i] <= '9') {
+            child = child * 10 + (list[i] - '0');
+        } else if (child > 0) {
+            freeze_tree(tree, child);
+            child = 0;
+        }
+    }
+}
+
+void signal_tree(const ProcessTree& tree, int signal) {
+    for (int i = 0; i < tree.count; ++i) system_call(SYS_kill, tree.pids[i], signal);
+}
+
+}  // namespace
+
 int32_t run_shell(const BoundedString& command) {
     // No command starts once the installer has been told to end.
     act_on_signals();
@@ -34,22 +95,27 @@ int32_t run_shell(const BoundedString& command) {
         system_call(SYS_exit_group, 127);
     }
     if (pid > 0) {
-        // While the command runs, a signal from outside is passed on to it. An ending signal
-        // ends the wait at once: a command that waits for its own children (a shell does, on
-        // SIGINT) must not keep the installer from giving the terminal back.
-        running_child = static_cast<int32_t>(pid);
+        // While the command runs, a signal from outside goes to it and to whatever it started.
+        // An ending signal ends the wait at once: a command that waits for its own children
+        // (a shell does, on SIGINT) must not keep the installer from giving the terminal back.
         let_signals_in(true);
         int status = 0;
         long waited;
         for (;;) {
             waited = system_call(SYS_wait4, pid, reinterpret_cast<long>(&status), 0, 0);
-            if (waited != -1 || last_os_error != 4 || stop_signal != 0) break;
+            if (waited != -1 || last_os_error != 4) break;
             let_signals_in(false);
-            pause_if_asked();
+            if (stop_signal != 0 || pause_pending()) {
+                ProcessTree command;
+                freeze_tree(command, static_cast<int32_t>(pid));
+                if (stop_signal != 0) signal_tree(command, stop_signal);
+                pause_if_asked();
+                signal_tree(command, 18 /* SIGCONT */);
+            }
+            if (stop_signal != 0) break;
             let_signals_in(true);
         }
         let_signals_in(false);
-        running_child = 0;
         result = waited > 0 ? status : -1;
     }
     delete[] line;

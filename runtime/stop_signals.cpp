@@ -9,7 +9,6 @@
 namespace zuva {
 
 volatile int32_t stop_signal = 0;
-volatile int32_t running_child = 0;
 void (*before_pause)() = nullptr;
 void (*after_pause)() = nullptr;
 uint64_t open_signal_mask = 0;
@@ -25,23 +24,11 @@ void change_mask(int how, uint64_t mask) {
     system_call(SYS_rt_sigprocmask, how, reinterpret_cast<long>(&mask), 0, sizeof mask);
 }
 
-void pass_on(int signal) {
-    const int32_t child = running_child;
-    if (child > 0) system_call(SYS_kill, child, signal);
-}
-
 void on_ending_signal(int signal) {
     if (stop_signal == 0) stop_signal = signal;
-    pass_on(signal);
-    pass_on(SIGCONT);  // a paused command must be able to end as well
 }
 
-void on_pause_signal(int) {
-    pause_requested = 1;
-    pass_on(SIGTSTP);
-}
-
-void on_continue(int) { pass_on(SIGCONT); }
+void on_pause_signal(int) { pause_requested = 1; }
 
 // False when the signal was ignored at start: whoever started the installer wants it so.
 bool catch_signal(int signal, void (*handler)(int)) {
@@ -84,7 +71,6 @@ void catch_stop_signals() {
         if (catch_signal(signal, on_ending_signal)) held_signal_mask |= signal_bit(signal);
     }
     if (catch_signal(SIGTSTP, on_pause_signal)) held_signal_mask |= signal_bit(SIGTSTP);
-    catch_signal(SIGCONT, on_continue);
     change_mask(SIG_BLOCK, held_signal_mask);
 }
 
@@ -101,6 +87,8 @@ void act_on_signals() {
 void pause_if_asked() {
     if (pause_requested) pause_here();
 }
+
+bool pause_pending() { return pause_requested != 0; }
 
 void die_by_stop_signal() {
     const int signal = stop_signal;

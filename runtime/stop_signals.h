@@ -10,8 +10,6 @@ namespace zuva {
 
 // The ending signal received, 0 while none; the exit path dies by it once the terminal is back.
 extern volatile int32_t stop_signal;
-// The command that runs now (0 when none): an ending or pausing signal is passed on to it.
-extern volatile int32_t running_child;
 
 // What a pause does to the terminal and what taking it up again does; set by the console.
 extern void (*before_pause)();
@@ -25,9 +23,9 @@ extern uint64_t held_signal_mask;
 
 // Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP.
 void act_on_signals();
-// Pauses when SIGTSTP came, with the signals held back; the wait for a command uses it while
-// the command runs on.
+// Pauses when SIGTSTP came, with the signals held back.
 void pause_if_asked();
+bool pause_pending();
 // Lets the held signals in (true) or holds them back again (false).
 void let_signals_in(bool in);
 // The exit path's last step after an ending signal: the default action of that signal.

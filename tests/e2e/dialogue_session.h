@@ -124,14 +124,16 @@ struct Session {
 
 // A stand-in for the named command that announces itself with NAME.waiting in the current
 // directory and waits (up to 10 s) for NAME.go before it does its work; returns the directory
-// to put first in PATH. A signal passed on to it ends it soon, as it ends the real command.
+// to put first in PATH. NAME.waiting holds the process id of the script, which ignores the
+// hang-up that the end of the installer's terminal session sends, as a command run from a
+// login shell would never get one.
 inline std::string waiting_command(const Session& s, const std::string& name) {
     const std::string bin = s.dir.file("bin");
     mkdir(bin.c_str(), 0755);
     write_file(bin + "/" + name,
                "#!/bin/sh\n"
-               "trap 'exit 1' INT QUIT TERM\n"
-               ": > " + name + ".waiting\n"
+               "trap '' HUP\n"
+               "echo $$ > " + name + ".waiting\n"
                "i=0\n"
                "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
                "exec '" + standins_path() + "/" + name + "' \"$@\"\n",

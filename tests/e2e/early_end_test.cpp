@@ -2,6 +2,7 @@
 // the end of input is never taken as an answer.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -141,6 +142,17 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
     }
 }
 
+// True once the process is gone or a zombie, within two seconds.
+bool ends_soon(pid_t pid) {
+    for (int i = 0; i < 200; ++i) {
+        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+        const size_t state = stat.rfind(')');
+        if (state == std::string::npos || stat.compare(state, 3, ") Z") == 0) return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
     const std::vector<Step> steps = full_installation();
     // Where the signal comes: at a question, while df runs, during the copy.
@@ -171,6 +183,11 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
             const int wait_status = s.program.wait_exit();
             ASSERT_TRUE(WIFSIGNALED(wait_status)) << wait_status;
             EXPECT_EQ(WTERMSIG(wait_status), signal);
+            if (place.waiting) {
+                // The command went with it, though the shell that started it waits on SIGINT.
+                const pid_t command = std::stoi(read_file(s.dir.file(std::string(place.waiting) + ".waiting")));
+                EXPECT_TRUE(ends_soon(command));
+            }
             EXPECT_TRUE(attributes_as_new(s.program.master));
             expect_screen_reset(s.program.screen);
             EXPECT_EQ(s.commands(), expected);
