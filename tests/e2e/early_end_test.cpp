@@ -37,6 +37,16 @@ std::vector<Step> full_installation() {
             {&completion, "", {}}};
 }
 
+// Answers the first count questions on the terminal as a user would, adding the commands that
+// those answers lead to.
+bool answer_first(Session& s, const std::vector<Step>& steps, size_t count, std::vector<std::string>& expected) {
+    for (size_t i = 0; i < count; ++i) {
+        if (!s.answer(*steps[i].question, steps[i].answer)) return false;
+        expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
+    }
+    return true;
+}
+
 RedirectedRun run_piped(const Session& s, std::string_view input) {
     return run_redirected({ZUVA_INSTALL_PATH}, input, s.dir.file("screen.out"), s.environment(), s.dir.path);
 }
@@ -94,10 +104,7 @@ TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
         Session s;
         ASSERT_TRUE(s.start());
         std::vector<std::string> expected;
-        for (size_t i = 0; i < stop; ++i) {
-            ASSERT_TRUE(s.answer(*steps[i].question, steps[i].answer));
-            expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
-        }
+        ASSERT_TRUE(answer_first(s, steps, stop, expected));
         ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
         s.program.type("y");  // typed, but never ended by Enter
         s.program.pump(50);
@@ -106,10 +113,6 @@ TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
         EXPECT_EQ(s.commands(), expected);
     }
 }
-
-}  // namespace
-
-namespace {
 
 // The installer's screen as the dialogue's own endings leave it: cleared, light grey on black.
 void expect_screen_reset(const VtScreen& screen) {
@@ -125,10 +128,7 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
             Session s;
             ASSERT_TRUE(s.start());
             std::vector<std::string> expected;
-            for (size_t i = 0; i < stop; ++i) {
-                ASSERT_TRUE(s.answer(*steps[i].question, steps[i].answer));
-                expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
-            }
+            ASSERT_TRUE(answer_first(s, steps, stop, expected));
             ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
             s.program.type(keys);
             const bool at_completion = steps[stop].question == &completion;
@@ -166,10 +166,7 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
             Session s;
             ASSERT_TRUE(s.start(place.waiting ? waiting_command(s, place.waiting) : ""));
             std::vector<std::string> expected;
-            for (size_t i = 0; i < place.answered; ++i) {
-                ASSERT_TRUE(s.answer(*steps[i].question, steps[i].answer));
-                expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
-            }
+            ASSERT_TRUE(answer_first(s, steps, place.answered, expected));
             if (place.waiting) {
                 const std::string marker = s.dir.file(std::string(place.waiting) + ".waiting");
                 ASSERT_TRUE(s.program.wait_for([&] { return access(marker.c_str(), F_OK) == 0; }));
@@ -194,10 +191,6 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 // A CR that ends one read and a CR that opens the next are two line ends: the empty line answers
 // the interest question (going on), not the welcome line's end merged into it.
