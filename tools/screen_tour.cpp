@@ -13,20 +13,6 @@ namespace zuva::tools {
 
 namespace {
 
-ScreenShot shot_of(const test::VtScreen& screen) {
-    ScreenShot shot;
-    shot.cols = screen.cols();
-    shot.rows = screen.rows();
-    for (int r = 1; r <= shot.rows; ++r)
-        for (int c = 1; c <= shot.cols; ++c) {
-            char32_t ch = screen.at(c, r);
-            shot.cells.push_back({ch == 0 ? U' ' : ch, screen.attr(c, r)});
-        }
-    shot.cursor_column = screen.cursor_column();
-    shot.cursor_row = screen.cursor_row();
-    return shot;
-}
-
 // Until the program has written nothing for a while: the screen is complete.
 void settle(test::PtyProgram& program) {
     auto quiet_since = std::chrono::steady_clock::now();
@@ -89,7 +75,7 @@ bool take_screen_tour(const std::string& installer, const std::string& standins,
             return false;
         }
         settle(program);
-        if (step.name) shots.push_back({step.name, shot_of(program.screen)});
+        if (step.name) shots.push_back({step.name, test::cells_of(program.screen)});
         program.type(step.keys);
     }
     int status = program.wait_exit(10000);
