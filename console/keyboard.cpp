@@ -1,10 +1,15 @@
 // Keyboard decoding: turns the terminal's escape sequences into PC key codes, one key per call.
 #include "console/keyboard.h"
 
+#include <poll.h>
+#include <sys/syscall.h>
+
 #include <cerrno>
+#include <ctime>
 #include <string_view>
-#include <sys/select.h>
-#include <unistd.h>
+
+#include "runtime/stop_signals.h"
+#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -19,6 +24,34 @@ int32_t key_queue_take = 0;
 
 int32_t keyboard_fd = 0;
 bool tty_input_ended = false;
+
+namespace {
+
+// The terminal's reads and waits go through the program's own system-call layer, so that a
+// fault report made during a wait for a key still lists every caller.
+int32_t terminal_read(uint8_t* into, int32_t count) {
+    return static_cast<int32_t>(system_call(SYS_read, keyboard_fd, reinterpret_cast<long>(into), count));
+}
+
+// Signals from outside are let in only while waiting here, and acted on at once.
+bool terminal_wait(int32_t timeout_ms) {
+    pollfd keyboard{keyboard_fd, POLLIN, 0};
+    timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    const uint64_t mask = open_signal_mask & ~held_signal_mask;
+    for (;;) {
+        long ready = system_call(SYS_ppoll, reinterpret_cast<long>(&keyboard), 1,
+                                 timeout_ms < 0 ? 0 : reinterpret_cast<long>(&limit),
+                                 reinterpret_cast<long>(&mask), sizeof mask);
+        if (ready >= 0) return ready > 0;
+        if (last_os_error != EINTR) return false;
+        act_on_signals();
+    }
+}
+
+}  // namespace
+
+const KeyboardSource terminal_keyboard{terminal_read, terminal_wait, delay_ms};
+KeyboardSource keyboard_source = terminal_keyboard;
 
 namespace {
 
@@ -49,12 +82,14 @@ constexpr uint8_t esc = 27;
 // cut short by a signal, or the end of input, which tty_input_ended then remembers).
 bool take_tty_byte(uint8_t& b) {
     if (tty_ring_count == 0 && !tty_input_ended) {
-        ssize_t got = read(keyboard_fd, tty_ring + tty_ring_write, tty_ring_size - tty_ring_write);
+        int32_t room = tty_ring_size - tty_ring_write;
+        int32_t got = keyboard_source.read(tty_ring + tty_ring_write, room);
+        if (got > room) got = room;  // a source never gets to claim more than the ring took
         if (got > 0) {
-            tty_ring_count += static_cast<int32_t>(got);
-            tty_ring_write += static_cast<int32_t>(got);
+            tty_ring_count += got;
+            tty_ring_write += got;
             if (tty_ring_write == tty_ring_size) tty_ring_write = 0;
-        } else if (got == 0 || (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK)) {
+        } else if (got == 0 || (last_os_error != EINTR && last_os_error != EAGAIN)) {
             // A hung-up terminal stays readable and keeps failing: never read it again.
             tty_input_ended = true;
         }
@@ -67,12 +102,7 @@ bool take_tty_byte(uint8_t& b) {
     return true;
 }
 
-void wait_for_keyboard() {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(keyboard_fd, &readable);
-    select(keyboard_fd + 1, &readable, nullptr, nullptr, nullptr);
-}
+void wait_for_keyboard() { keyboard_source.wait(-1); }
 
 // One byte of an escape sequence, taken in the given state: queues what it completes and
 // returns the next state.
@@ -170,11 +200,7 @@ uint8_t read_tty_byte() {
 bool bytes_waiting() {
     if (tty_ring_count > 0) return true;
     if (tty_input_ended) return false;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(keyboard_fd, &readable);
-    timeval no_wait{0, 0};
-    return select(keyboard_fd + 1, &readable, nullptr, nullptr, &no_wait) > 0;
+    return keyboard_source.wait(0);
 }
 
 bool key_pressed() { return key_queue_put != key_queue_take || bytes_waiting(); }
@@ -206,8 +232,11 @@ uint8_t alt_key_code(uint8_t c) {
 }
 
 void delay_ms(int32_t ms) {
-    timeval wait{ms / 1000, (ms % 1000) * 1000};
-    select(0, nullptr, nullptr, nullptr, &wait);
+    timespec left{ms / 1000, (ms % 1000) * 1000000L};
+    // A signal cuts the sleep short; the rest is slept all the same.
+    while (system_call(SYS_nanosleep, reinterpret_cast<long>(&left), reinterpret_cast<long>(&left)) == -1 &&
+           last_os_error == EINTR) {
+    }
 }
 
 uint8_t read_key() {
@@ -233,12 +262,12 @@ uint8_t read_key() {
         // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
         // what comes later is read as ordinary keys.
         int state = state_escape;
-        delay_ms(10);
+        keyboard_source.sleep(10);
         while (state != state_idle && bytes_waiting()) {
             uint8_t next = 0;
             if (!take_tty_byte(next)) break;
             state = decode_sequence_byte(state, next);
-            if (state != state_idle) delay_ms(10);
+            if (state != state_idle) keyboard_source.sleep(10);
         }
         if (state == state_escape) push_key(esc);
     }

@@ -19,6 +19,20 @@ extern int32_t key_queue_take;
 // The descriptor the keys are read from: 0, except in tests that feed a terminal of their own.
 extern int32_t keyboard_fd;
 
+// Where the keys come from: the terminal on keyboard_fd by default; tests and fuzzers put in
+// bytes and a clock of their own.
+struct KeyboardSource {
+    // One read of up to count bytes: the count, 0 at the end of input, -1 on failure with the
+    // error number in last_os_error (EINTR and EAGAIN mean nothing now, any other the end).
+    int32_t (*read)(uint8_t* into, int32_t count);
+    // Whether a byte can be read now, waiting up to timeout_ms for one (-1: as long as it takes).
+    bool (*wait)(int32_t timeout_ms);
+    void (*sleep)(int32_t ms);
+};
+extern KeyboardSource keyboard_source;
+// The terminal's own source, for putting it back.
+extern const KeyboardSource terminal_keyboard;
+
 // Set when a read of the keyboard returned 0 or failed (hang-up, end of file); stays set.
 // From then on nothing more is read and read_key returns 0 at once once the ring is drained.
 extern bool tty_input_ended;

@@ -2,22 +2,27 @@
 // read otherwise.
 #include "console/line_input.h"
 
-#include <cerrno>
+#include <sys/syscall.h>
+
+#include <cstring>
 #include <string_view>
-#include <unistd.h>
 
 #include "console/keyboard.h"
 #include "console/raw_terminal.h"
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
 #include "runtime/process.h"
+#include "runtime/system_call.h"
 
 namespace zuva {
 
 bool input_ended = false;
+bool input_interrupted = false;
 
 namespace {
 
+constexpr uint8_t interrupt = 3;      // Ctrl+C on a raw terminal
+constexpr uint8_t end_of_input = 4;   // Ctrl+D
 constexpr uint8_t backspace = 8;
 constexpr uint8_t line_feed = 10;
 constexpr uint8_t carriage_return = 13;
@@ -39,13 +44,25 @@ void echo(std::string_view text) {
 bool keyboard_gone(uint8_t key) { return key == 0 && tty_input_ended && !key_pressed(); }
 
 void read_terminal_line(TextStream& stream) {
+    // A call that filled the buffer without a line end left its line open: this call goes on
+    // with the same answer, so Ctrl+D here is no empty answer.
+    const bool line_open = stream.buf_end == stream.buf_size && stream.buf_ptr[stream.buf_end - 1] != line_feed;
     int32_t n = 0;
     for (;;) {
         uint8_t k = read_key();
         if (keyboard_gone(k)) break;
-        if (k == 0) {
-            k = read_key();  // the special key's code: dropped
-            if (keyboard_gone(k)) break;
+        if (k == end_of_input && n == 0 && !line_open) break;
+        const bool special = k == 0;
+        // The special key's code is dropped; no code is 3, but the key after a NUL may be.
+        if (special && keyboard_gone(k = read_key())) break;
+        if (k == interrupt) {
+            // Never consent: whatever was typed on this line goes with it.
+            input_interrupted = true;
+            n = 0;
+            break;
+        }
+        if (special) {
+            // nothing stored, nothing shown
         } else if (k == backspace) {
             // Only what this call stored can be erased, never the prompt in front of it.
             if (n > 0) {
@@ -66,26 +83,42 @@ void read_terminal_line(TextStream& stream) {
             return;
         }
     }
-    // The terminal hung up or its input ended: hand over what was typed, and stop reading.
+    // The terminal hung up, its input ended or the user stopped it: hand over what was typed,
+    // and stop reading.
     input_ended = true;
     stream.buf_end = n;
 }
 
-void read_plain(TextStream& stream) {
-    ssize_t got;
-    do {
-        got = read(stream.handle, stream.buf_ptr, static_cast<size_t>(stream.buf_size));
-    } while (got < 0 && errno == EINTR);
-    int32_t n = got > 0 ? static_cast<int32_t>(got) : 0;
-    if (n == 0) input_ended = true;
+// A CR that ended the previous read was a line end; an LF that opens the next read is the
+// second half of its CR LF, not a line end of its own.
+bool read_ended_in_cr = false;
 
-    // A lone CR is a line end; CR LF stays a pair. A CR that ends the read stays a CR: the
-    // readers join it with an LF at the start of the next read, so a pair cut by the buffer
-    // never counts as two line ends.
-    for (int32_t i = 1; i < n; ++i) {
-        if (stream.buf_ptr[i - 1] == carriage_return && stream.buf_ptr[i] != line_feed) {
-            stream.buf_ptr[i - 1] = static_cast<char>(line_feed);
+void read_plain(TextStream& stream) {
+    char* buffer = stream.buf_ptr;
+    int32_t n = 0;
+    for (;;) {
+        long got = system_call(SYS_read, stream.handle, reinterpret_cast<long>(buffer), stream.buf_size);
+        if (got == -1 && last_os_error == 4) continue;  // EINTR
+        n = got > 0 ? static_cast<int32_t>(got) : 0;
+        if (n == 0) {
+            input_ended = true;
+            break;
         }
+        if (read_ended_in_cr && buffer[0] == line_feed) {
+            std::memmove(buffer, buffer + 1, static_cast<size_t>(n - 1));
+            n -= 1;
+        }
+        read_ended_in_cr = false;
+        if (n > 0) break;  // a read of that LF alone brings nothing yet: read on
+    }
+
+    // A lone CR is a line end; CR LF stays a pair, which the readers take as one line end.
+    for (int32_t i = 1; i < n; ++i) {
+        if (buffer[i - 1] == carriage_return && buffer[i] != line_feed) buffer[i - 1] = line_feed;
+    }
+    if (n > 0 && buffer[n - 1] == carriage_return) {
+        buffer[n - 1] = line_feed;
+        read_ended_in_cr = true;
     }
     stream.buf_end = n;
     stream.buf_pos = n;

@@ -5,8 +5,11 @@
 
 namespace zuva {
 
-// Set once the console's input has ended (end of file, hang-up, failed read); stays set.
+// Set once the console's input has ended (end of file, hang-up, failed read, Ctrl+C, Ctrl+D on
+// an empty answer); stays set.
 extern bool input_ended;
+// Set when the input ended because Ctrl+C was typed at a question.
+extern bool input_interrupted;
 
 // transfer_op of the console's input streams; always 0.
 int console_read(TextStream& stream);

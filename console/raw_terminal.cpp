@@ -1,11 +1,14 @@
 #include "console/raw_terminal.h"
 
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/stat.h>
-#include <unistd.h>
+#include <sys/syscall.h>
+
+#include <ctime>
 
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
+#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -44,10 +47,16 @@ void set_raw_mode(bool on) {
         if (tty_attrs_saved) tcsetattr(1, TCSANOW, &saved_tty_attrs);
         return;
     }
-    struct termios raw {};
-    if (tcgetattr(1, &raw) != 0) return;
-    saved_tty_attrs = raw;
+    struct termios found {};
+    if (tcgetattr(1, &found) != 0) return;
+    saved_tty_attrs = found;
     tty_attrs_saved = true;
+    resume_raw_mode();
+}
+
+void resume_raw_mode() {
+    if (!tty_attrs_saved) return;
+    struct termios raw = saved_tty_attrs;
     raw.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     raw.c_oflag &= ~tcflag_t(OPOST);
     raw.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
@@ -79,14 +88,12 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     // The query goes out on descriptor 0 and the answer is read from descriptor 1: normally
     // both are the one terminal.
     // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
-    [[maybe_unused]] ssize_t sent = ::write(0, "\x1b[6n", 4);
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(1, &readable);
-    struct timeval timeout {query_timeout_ms / 1000, (query_timeout_ms % 1000) * 1000};
-    if (select(2, &readable, nullptr, nullptr, &timeout) <= 0) return;
+    system_call(SYS_write, 0, reinterpret_cast<long>("\x1b[6n"), 4);
+    pollfd answer{1, POLLIN, 0};
+    timespec timeout{query_timeout_ms / 1000, (query_timeout_ms % 1000) * 1000000L};
+    if (system_call(SYS_ppoll, reinterpret_cast<long>(&answer), 1, reinterpret_cast<long>(&timeout), 0) <= 0) return;
     char reply[reply_limit];
-    ssize_t n = ::read(1, reply, sizeof reply);
+    long n = system_call(SYS_read, 1, reinterpret_cast<long>(reply), sizeof reply);
     if (n <= 0) return;
     parse_cursor_report(std::string_view(reply, static_cast<size_t>(n)), column, row);
 }

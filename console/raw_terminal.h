@@ -14,6 +14,9 @@ extern struct termios saved_tty_attrs;
 extern bool tty_attrs_saved;
 
 void set_raw_mode(bool on);
+// Raw mode again after a pause, made from the attributes found at start, not from what the
+// shell left meanwhile.
+void resume_raw_mode();
 // Column and row of the terminal's cursor, each 0 when there is no usable answer.
 void query_cursor_position(uint8_t& column, uint8_t& row);
 // Reads a cursor position report out of the bytes of one read; 0, 0 when there is none.

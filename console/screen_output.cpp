@@ -1,13 +1,14 @@
 #include "console/screen_output.h"
 
 #include <sys/mman.h>
-#include <unistd.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 #include "console/colours.h"
+#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -164,11 +165,11 @@ void flush_output() {
     out_count = 0;
     // Failures are not reported, but a short write does not lose the tail of the output.
     while (left > 0) {
-        ssize_t n = ::write(console_out_fd, rest, left);
+        long n = system_call(SYS_write, console_out_fd, reinterpret_cast<long>(rest), static_cast<long>(left));
         if (n > 0) {
             rest += n;
             left -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
+        } else if (n < 0 && last_os_error == EINTR) {
             continue;
         } else {
             break;
@@ -230,6 +231,16 @@ void goto_xy(uint8_t column, uint8_t row) {
     if (column < 1 || column > window_right - window_left + 1) return;
     if (row < 1 || row > window_bottom - window_top + 1) return;
     move_cursor(column + window_left - 1, row + window_top - 1);
+}
+
+void resend_cursor() {
+    if (output_redirected) return;
+    BoundedString s = bounded("\x1b[");
+    append_number(s, cursor_row);
+    append_char(s, ';');
+    append_number(s, cursor_column);
+    append_char(s, 'H');
+    send_text(view(s));
 }
 
 void clear_screen() {

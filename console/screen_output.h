@@ -47,6 +47,8 @@ bool set_auto_flush(bool on);
 BoundedString move_sequence(int32_t x, int32_t y, int32_t old_x, int32_t old_y);
 void move_cursor(int32_t x, int32_t y);
 void goto_xy(uint8_t column, uint8_t row);
+// The terminal's cursor put where the model has it, wherever others left it.
+void resend_cursor();
 void clear_screen();
 void clear_to_eol();
 void put_cells(std::string_view text);

@@ -2,11 +2,13 @@
 
 #include <sys/ioctl.h>
 
+#include "console/colours.h"
 #include "console/line_input.h"
 #include "console/raw_terminal.h"
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
 #include "runtime/process.h"
+#include "runtime/stop_signals.h"
 
 namespace zuva {
 
@@ -22,6 +24,24 @@ int console_no_flush(TextStream&) { return 0; }
 // The cursor reported by the terminal, if it is a place on the screen at all.
 bool usable_position(uint8_t column, uint8_t row) {
     return column >= 1 && column <= screen_width && row >= 1 && row <= screen_height;
+}
+
+// Paused from outside: the terminal as it was found, in its default colours, until taken up again.
+void give_terminal_back() {
+    if (output_redirected) return;
+    if (sent_attr != 7) {
+        send_text("\x1b[m");
+        sent_attr = 7;  // the next output brings the dialogue's colours back
+    }
+    flush_output();
+    set_raw_mode(false);
+}
+
+void take_terminal_again() {
+    if (output_redirected) return;
+    resume_raw_mode();
+    // Whatever the shell wrote meanwhile, the cursor goes back to where the dialogue has it.
+    resend_cursor();
 }
 
 }  // namespace
@@ -95,10 +115,17 @@ void console_start() {
         send_text("\x1b[H");
     }
     send_text("\x1b[m");
+    before_pause = give_terminal_back;
+    after_pause = take_terminal_again;
 }
 
 void console_exit() {
     // Runs on every end, from the fault handler too: only system calls, no allocation.
+    if (stop_signal != 0) {
+        // Ended from outside: the screen left as the dialogue's own endings leave it.
+        apply_attr(0x07);
+        clear_screen();
+    }
     flush_output();
     set_raw_mode(false);
     release_screen_cells();

@@ -89,6 +89,13 @@ static_assert(floppy_text.size() == 41 && dd_text.size() == 72 && isolinux_text.
     return line_end_read || !input_ended;
 }
 
+// The dialogue ends at a question without an answer: after the end of input quietly, after
+// Ctrl+C with the status shells give an interrupted program.
+[[gnu::always_inline]] inline void give_up() {
+    reset_screen();
+    if (input_interrupted) exit_code = 130;
+}
+
 // Mounts the device just asked for, unless the user skipped it, and lists what df sees.
 [[gnu::always_inline]] inline void mount_and_list(std::string_view mount_point) {
     reset_screen();
@@ -114,42 +121,42 @@ enum class CheckResult { quit, back, go_on, input_ended };
 [[gnu::always_inline]] inline void installer_dialogue() {
     reset_screen();
     show_box(welcome_text);
-    if (!read_answer(device_name)) return reset_screen();
+    if (!read_answer(device_name)) return give_up();
 
     // The interest question is where both mount checks lead back to, without clearing.
     for (;;) {
         show_box(interest_text);
         write_at(30, 14, yes_no_prompt);
         goto_xy(39, 14);
-        if (!read_answer(answer) || answer == "n") return reset_screen();
+        if (!read_answer(answer) || answer == "n") return give_up();
 
         reset_screen();
         show_box(warranty_box_text);
         write_at(17, 13, warranty_text);
-        if (!read_answer(device_name)) return reset_screen();
+        if (!read_answer(device_name)) return give_up();
 
         show_box(cd_question_text);
         write_at(12, 13, cd_example_text);
         write_at(15, 14, device_prompt);
         goto_xy(22, 14);
-        if (!read_answer(device_name)) return reset_screen();
+        if (!read_answer(device_name)) return give_up();
 
         mount_and_list(" /cdrom");
         CheckResult check = ask_mount_check();
         if (check == CheckResult::back) continue;
-        if (check != CheckResult::go_on) return reset_screen();
+        if (check != CheckResult::go_on) return give_up();
 
         reset_screen();
         show_box(target_question_text);
         write_at(12, 13, target_example_text);
         write_at(15, 14, device_prompt);
         goto_xy(22, 14);
-        if (!read_answer(device_name)) return reset_screen();
+        if (!read_answer(device_name)) return give_up();
 
         mount_and_list(" /drive");
         check = ask_mount_check();
         if (check == CheckResult::back) continue;
-        if (check != CheckResult::go_on) return reset_screen();
+        if (check != CheckResult::go_on) return give_up();
         break;
     }
 
@@ -159,7 +166,7 @@ enum class CheckResult { quit, back, go_on, input_ended };
     write_at(8, 13, confirm_text);
     write_at(30, 14, yes_no_prompt);
     goto_xy(39, 14);
-    if (!read_answer(answer)) return reset_screen();
+    if (!read_answer(answer)) return give_up();
     if (answer == "n") {
         reset_screen();
         write_line(cancel_text);

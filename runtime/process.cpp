@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 
+#include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
 namespace zuva {
@@ -34,6 +35,8 @@ void finalize_modules() {
 void halt_program() {
     exit_in_progress = true;
     exit_sequence();
+    // Ended from outside: with the terminal given back, the parent learns how it ended.
+    if (stop_signal != 0 && error_address == nullptr) die_by_stop_signal();
     system_call(SYS_exit_group, exit_code);
     __builtin_unreachable();
 }

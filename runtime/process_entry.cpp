@@ -1,5 +1,9 @@
 #include "runtime/process.h"
 
+#include <sys/syscall.h>
+
+#include "runtime/system_call.h"
+
 namespace zuva {
 
 int saved_argc = 0;
@@ -26,7 +30,25 @@ extern "C" [[noreturn]] void zuva_call_outermost(void (*main_routine)());
 
 namespace zuva {
 
+namespace {
+
+// A standard descriptor that came closed gets /dev/null, before anything else opens a file:
+// otherwise the first file opened (df.tmp) would take its place, and every command after it
+// would inherit that file as its standard output.
+void fill_closed_standard_descriptors() {
+    constexpr long get_flags = 1;  // F_GETFD
+    constexpr long read_write = 2;  // O_RDWR
+    for (long fd = 0; fd <= 2; ++fd) {
+        if (system_call(SYS_fcntl, fd, get_flags) == -1 && last_os_error == 9 /* EBADF */)
+            system_call(SYS_open, reinterpret_cast<long>("/dev/null"), read_write);
+    }
+    last_os_error = 0;
+}
+
+}  // namespace
+
 void process_entry(int argc, char** argv, char** envp, void (*main_routine)()) {
+    fill_closed_standard_descriptors();
     saved_argc = argc;
     saved_argv = argv;
     saved_envp = envp;

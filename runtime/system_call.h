@@ -9,6 +9,8 @@ namespace zuva {
 extern int32_t last_os_error;
 
 // A raw result from -4095 to -1 is a failure: last_os_error := its negation, result -1.
-long system_call(long number, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0);
+// Every wait of the program goes through here, so a fault signal that arrives while the
+// program waits in the kernel still finds the program's own frames above the interrupted code.
+long system_call(long number, long a1 = 0, long a2 = 0, long a3 = 0, long a4 = 0, long a5 = 0);
 
 }  // namespace zuva

@@ -71,7 +71,7 @@ protected:
         std_output.flush_op = capture_output;
         echoes.clear();
         io_result = 0;
-        input_ended = false;
+        input_ended = input_interrupted = false;
         input_redirected = false;
         output_redirected = false;
     }
@@ -80,7 +80,7 @@ protected:
         pty.close_all();
         std_output = saved_output;
         std_output.buf_ptr = std_output.buffer;
-        input_ended = false;
+        input_ended = input_interrupted = false;
     }
 
     std::string stored() const { return {input.buf_ptr, static_cast<size_t>(input.buf_end)}; }
@@ -134,12 +134,39 @@ TEST_F(LineInputTest, BackspaceErasesOnlyWhatThisCallStored) {
 }
 
 TEST_F(LineInputTest, ControlKeysAndHighBytesAreStoredLikeLetters) {
-    EXPECT_EQ(line_after("\x03\x04\x1a\t\x01\x1c\x1f\r"), "\x03\x04\x1a\t\x01\x1c\x1f\n");
-    EXPECT_EQ(echoes, (Echoes{"\x03", "\x04", "\x1a", "\t", "\x01", "\x1c", "\x1f", "\n"}));
+    EXPECT_EQ(line_after("\x1a\x04\t\x01\x1c\x1f\r"), "\x1a\x04\t\x01\x1c\x1f\n");
+    EXPECT_EQ(echoes, (Echoes{"\x1a", "\x04", "\t", "\x01", "\x1c", "\x1f", "\n"}));
 
     echoes.clear();
     EXPECT_EQ(line_after("\xe9\x80\xff\r"), "\xe9\x80\xff\n");
     EXPECT_EQ(echoes, (Echoes{"\xe9", "\x80", "\xff", "\n"}));
+}
+
+// Ctrl+C ends the input at once and throws the line away, even right after a NUL whose next key
+// is otherwise dropped; Ctrl+D ends it only on an empty answer, not one continued past a full buffer.
+TEST_F(LineInputTest, CtrlCAndCtrlDOnAnEmptyAnswerEndTheInput) {
+    for (std::string_view typed : {"ab\x03"sv, "\x03"sv, "x\0\x03"sv}) {
+        SCOPED_TRACE(testing::PrintToString(std::string(typed)));
+        input_ended = input_interrupted = false;
+        EXPECT_EQ(line_after(typed), "");
+        EXPECT_TRUE(input_ended);
+        EXPECT_TRUE(input_interrupted);
+        EXPECT_EQ(std::count(echoes.begin(), echoes.end(), "\x03"), 0);
+        pty.close_all();
+        pty.open();
+        make_input_stream(input, pty.slave);
+    }
+    input_ended = input_interrupted = false;
+    EXPECT_EQ(line_after("\x7f\x04"), "");
+    EXPECT_TRUE(input_ended);
+    EXPECT_FALSE(input_interrupted);
+
+    input_ended = false;
+    pty.type(std::string(256, 'd') + "\x04\r");
+    console_read(input);
+    EXPECT_EQ(input.buf_end, 256);
+    EXPECT_EQ(line_after(""), "\x04\n");
+    EXPECT_FALSE(input_ended);
 }
 
 TEST_F(LineInputTest, SpecialKeysStoreAndShowNothing) {
@@ -231,7 +258,7 @@ TEST_F(LineInputTest, NoEchoWhenInputOrOutputIsRedirected) {
     EXPECT_EQ(line_after("ab\x7f" "c\r"), "ac\n");
     input_redirected = false;
     output_redirected = true;
-    EXPECT_EQ(line_after("\x03z\r"), "\x03z\n");
+    EXPECT_EQ(line_after("\x01z\r"), "\x01z\n");
     EXPECT_TRUE(echoes.empty());
 }
 
@@ -311,9 +338,11 @@ protected:
 TEST_F(PlainInputTest, LoneCarriageReturnBecomesLineFeed) {
     EXPECT_EQ(read_after("one\rtwo\r\nthree\rx"), "one\ntwo\r\nthree\nx");
     EXPECT_EQ(read_after("\r\r\n"), "\n\r\n");
-    // A CR that ends the read is kept: an LF at the start of the next read is its pair.
-    EXPECT_EQ(read_after("four\r"), "four\r");
-    EXPECT_EQ(read_after("\nfive\n"), "\nfive\n");
+    // A CR that ends the read is a line end: an LF at the start of the next read is its pair,
+    // another CR a line end of its own.
+    EXPECT_EQ(read_after("four\r"), "four\n");
+    EXPECT_EQ(read_after("\nfive\r"), "five\n");
+    EXPECT_EQ(read_after("\rsix\r"), "\nsix\n");
     EXPECT_TRUE(echoes.empty());
     EXPECT_FALSE(input_ended);
 }

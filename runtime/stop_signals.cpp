@@ -1,0 +1,115 @@
+#include "runtime/stop_signals.h"
+
+#include <signal.h>
+#include <sys/syscall.h>
+
+#include "runtime/process.h"
+#include "runtime/system_call.h"
+
+namespace zuva {
+
+volatile int32_t stop_signal = 0;
+volatile int32_t running_child = 0;
+void (*before_pause)() = nullptr;
+void (*after_pause)() = nullptr;
+uint64_t open_signal_mask = 0;
+uint64_t held_signal_mask = 0;
+
+namespace {
+
+volatile int32_t pause_requested = 0;
+
+uint64_t signal_bit(int signal) { return uint64_t(1) << (signal - 1); }
+
+void change_mask(int how, uint64_t mask) {
+    system_call(SYS_rt_sigprocmask, how, reinterpret_cast<long>(&mask), 0, sizeof mask);
+}
+
+void pass_on(int signal) {
+    const int32_t child = running_child;
+    if (child > 0) system_call(SYS_kill, child, signal);
+}
+
+void on_ending_signal(int signal) {
+    if (stop_signal == 0) stop_signal = signal;
+    pass_on(signal);
+    pass_on(SIGCONT);  // a paused command must be able to end as well
+}
+
+void on_pause_signal(int) {
+    pause_requested = 1;
+    pass_on(SIGTSTP);
+}
+
+void on_continue(int) { pass_on(SIGCONT); }
+
+// False when the signal was ignored at start: whoever started the installer wants it so.
+bool catch_signal(int signal, void (*handler)(int)) {
+    struct sigaction found {};
+    sigaction(signal, nullptr, &found);
+    if (found.sa_handler == SIG_IGN) return false;
+    struct sigaction action {};
+    action.sa_handler = handler;  // no SA_RESTART: a wait is cut short and acts at once
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+    return true;
+}
+
+void set_default_action(int signal) {
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal, &action, nullptr);
+}
+
+// Stops by SIGTSTP's own default action, so the shell sees an ordinary stop, with the
+// terminal given back for that time.
+void pause_here() {
+    pause_requested = 0;
+    if (before_pause) before_pause();
+    set_default_action(SIGTSTP);
+    system_call(SYS_kill, system_call(SYS_getpid), SIGTSTP);
+    change_mask(SIG_UNBLOCK, signal_bit(SIGTSTP));  // stopped here until SIGCONT
+    change_mask(SIG_BLOCK, signal_bit(SIGTSTP));
+    catch_signal(SIGTSTP, on_pause_signal);
+    if (after_pause) after_pause();
+}
+
+}  // namespace
+
+void catch_stop_signals() {
+    system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&open_signal_mask), sizeof open_signal_mask);
+    held_signal_mask = 0;
+    for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+        if (catch_signal(signal, on_ending_signal)) held_signal_mask |= signal_bit(signal);
+    }
+    if (catch_signal(SIGTSTP, on_pause_signal)) held_signal_mask |= signal_bit(SIGTSTP);
+    catch_signal(SIGCONT, on_continue);
+    change_mask(SIG_BLOCK, held_signal_mask);
+}
+
+void let_signals_in(bool in) { change_mask(in ? SIG_UNBLOCK : SIG_BLOCK, held_signal_mask); }
+
+void act_on_signals() {
+    // Whatever arrived while held back is delivered now.
+    let_signals_in(true);
+    let_signals_in(false);
+    if (stop_signal != 0) halt_program();
+    pause_if_asked();
+}
+
+void pause_if_asked() {
+    if (pause_requested) pause_here();
+}
+
+void die_by_stop_signal() {
+    const int signal = stop_signal;
+    set_default_action(signal);
+    system_call(SYS_kill, system_call(SYS_getpid), signal);
+    change_mask(SIG_UNBLOCK, signal_bit(signal));
+    // Only if the signal could not end the process: the status a shell would report.
+    system_call(SYS_exit_group, 128 + signal);
+    __builtin_unreachable();
+}
+
+}  // namespace zuva
