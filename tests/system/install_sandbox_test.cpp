@@ -298,8 +298,8 @@ TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
     }
     expect_host_unchanged(before, output);
 
-    zuva::test::TreeManifest tree = zuva::test::walk_tree(sample_cd() + "/tree");
-    zuva::test::TreeManifest target = zuva::test::parse_manifest(zuva::test::read_file(manifest));
+    zuva::manifest::TreeManifest tree = zuva::manifest::walk_tree(sample_cd() + "/tree");
+    zuva::manifest::TreeManifest target = zuva::manifest::parse_manifest(zuva::test::read_file(manifest));
     ASSERT_FALSE(target.empty()) << "no manifest of the target";
     const std::size_t compared = zuva::test::expect_installed_tree(tree, target);
     std::cout << "[ compared ] " << compared << " entries of the sample tree with the target; "

@@ -8,9 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "tests/system/tree_manifest.h"
+#include "tools/tree_manifest.h"
 
 namespace zuva::test {
+
+using manifest::compare_trees;
+using manifest::TreeManifest;
 
 // What `cp -ra /vdr/* /drive/` leaves out by its nature: the shell's wildcard skips the
 // names that start with a dot at the image's top level.
