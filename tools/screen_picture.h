@@ -29,6 +29,8 @@ extern const std::uint8_t vga_palette[16][3];
 Picture render_screen(const ScreenShot& shot, const ConsoleFont& font);
 // Rows of text (UTF-8) and rows of two hexadecimal attribute digits per cell, and the cursor.
 std::string screen_text(const ScreenShot& shot);
+// Reads back what screen_text wrote; false when the text is not such a dump.
+bool read_screen_text(const std::string& text, ScreenShot& shot);
 
 bool write_png(const std::string& path, const Picture& picture);
 // Reads back the PNG files that write_png makes (8-bit palette, no interlace).

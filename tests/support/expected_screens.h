@@ -43,6 +43,9 @@ inline constexpr Question cd_device{
     "Now please pick the adress of the device where is ZUVA Cd:", 22, 14,
     "Now please pick the adress of the device where is ZUVA Cd:",
     {{12, 13, "e.g. \"/dev/hdc\"  or  \"s\" - skip(already mounted on /cdrom)"}, {15, 14, device_prompt}}};
+// The CD question after /dev/sr0 is typed, before its Enter.
+inline constexpr Question cd_device_typed{cd_device.text, 30, 14, cd_device.box_text,
+                                          {cd_device.shown[0], {15, 14, "(Dev:) /dev/sr0________________"}}};
 inline constexpr Question mount_check{"Is it properly mounted?", 39, 14, "Is it properly mounted?                 ",
                                       {{30, 14, "([y]/n/q) ___________"}}};
 inline constexpr Question target_device{
