@@ -25,7 +25,9 @@ std::string vga_text(const std::string& memory) {
     return text;
 }
 
+// All of it: the Linux console may scroll by moving the start of the visible part.
 constexpr unsigned long vga_text_memory = 0xB8000;
+constexpr std::size_t vga_text_size = 0x8000;
 
 }  // namespace
 
@@ -101,18 +103,24 @@ int VirtualMachine::wait_end(int timeout_ms) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+std::string VirtualMachine::console_text() {
+    std::string memory;
+    return qmp.read_memory(vga_text_memory, vga_text_size, dir.path, memory) ? vga_text(memory) : "";
+}
+
 bool VirtualMachine::boot(const std::string& line, int timeout_ms) {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::string memory;
+    std::string text;
     while (running() && std::chrono::steady_clock::now() < end) {
-        if (qmp.read_memory(vga_text_memory, 80 * 25 * 2, dir.path, memory) &&
-            vga_text(memory).find("boot:") != std::string::npos) {
+        text = console_text();
+        if (text.find("boot:") != std::string::npos) {
+            console_before_boot = text;
             serial0_before_boot = serial0().size();
             return qmp.type(line + "\r");
         }
         std::this_thread::sleep_for(100ms);
     }
-    error = "no boot: prompt on the VGA screen; it shows:\n" + vga_text(memory) + "\n" + log();
+    error = "no boot: prompt on the VGA screen; it shows:\n" + text + "\n" + log();
     return false;
 }
 

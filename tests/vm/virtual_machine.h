@@ -29,6 +29,8 @@ public:
     // Waits for the boot loader's "boot:" prompt on the VGA text screen and types the line
     // and Enter there.
     bool boot(const std::string& line, int timeout_ms);
+    // The VGA text memory's characters, 80 a row; empty when it cannot be read.
+    std::string console_text();
     // Until QEMU ends: scripts/vm's exit status, or -1 after the time-out.
     int wait_end(int timeout_ms);
     // What the kernel and the system wrote on the first serial line.
@@ -47,8 +49,9 @@ public:
     std::string error;
     pid_t pid = -1;
     int status = -1;
-    // How much the first serial line held when the boot line was typed: what the boot loader
-    // showed ends there.
+    // The VGA text and how much the first serial line held when the boot line was typed: what
+    // the boot loader showed.
+    std::string console_before_boot;
     std::size_t serial0_before_boot = 0;
 };
 

@@ -11,6 +11,7 @@
 #include <iostream>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/expected_screens.h"
@@ -86,6 +87,7 @@ const Setup& setup() {
 
 int screens_checked = 0;
 int boots = 0;
+std::size_t entries_compared = 0;
 
 // The console of one VM run of the installer, driven question by question.
 struct Console {
@@ -252,6 +254,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
         compare_trees(tree, parse_manifest(*c.vm.report.image_manifest), {}, {"lost+found"});
     EXPECT_TRUE(image_differences.empty()) << image_differences.front();
     const std::size_t compared = expect_installed_tree(tree, parse_manifest(*c.vm.report.target_manifest));
+    entries_compared += compared;
     inst.target_manifest = *c.vm.report.target_manifest;
     inst.done = !HasFailure();
     std::cout << "[ vm ] full installation: " << screens_checked << " console screens checked, " << compared
@@ -286,23 +289,35 @@ TEST(VmInstall, ACancelAtTheConfirmationLeavesTheInstalledTargetAsItWas) {
               << seconds_since(start) << " s\n";
 }
 
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
 TEST(VmInstall, TheInstalledSystemStartsFromTheSplashEntryAndShowsItsBanner) {
     REQUIRE_VM();
     ASSERT_TRUE(installation().done) << "needs the full installation before it";
     const Clock::time_point start = Clock::now();
+    const std::string banner = "ZUVA Linux pre1-2.0";
     VirtualMachine vm;
     ++boots;
     ASSERT_TRUE(vm.start(setup().iso, setup().disk)) << vm.error;
-    ASSERT_TRUE(vm.boot("hd zuva.poweroff", 60000)) << vm.error;
-    EXPECT_EQ(vm.wait_end(120000), 0) << vm.log();
-    // The splash names ZUVA too: only what came after the boot line counts.
-    const std::string serial = vm.serial0();
-    const std::size_t banner = serial.find("ZUVA Linux pre1-2.0", vm.serial0_before_boot);
-    ASSERT_NE(banner, std::string::npos) << serial;
+    ASSERT_TRUE(vm.boot("hd", 60000)) << vm.error;
+    // The splash names ZUVA too: the banner is one more on the console, and one on the serial
+    // line after the boot line.
+    const std::size_t in_splash = count_of(vm.console_before_boot, banner);
+    std::string console;
+    bool shown = false;
+    for (auto end = Clock::now() + std::chrono::seconds(120); !shown && vm.running() && Clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        console = vm.console_text();
+        shown = count_of(console, banner) > in_splash &&
+                vm.serial0().find(banner, vm.serial0_before_boot) != std::string::npos;
+    }
+    EXPECT_TRUE(shown) << "the console:\n" << console << "\nthe serial line:\n" << vm.serial0();
     EXPECT_TRUE(vm.report.screens.empty()) << "the live system ran instead";
-    const std::size_t line_start = serial.rfind('\n', banner) + 1;
-    std::cout << "[ vm ] installed system: \"" << serial.substr(line_start, serial.find_first_of("\r\n", banner) - line_start)
-              << "\" on its console, " << seconds_since(start) << " s\n";
+    std::cout << "[ vm ] installed system: its banner on the console, " << seconds_since(start) << " s\n";
 }
 
 TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
@@ -403,7 +418,8 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const Clock::time_point start = Clock::now();
     const int failed = RUN_ALL_TESTS();
-    std::cout << "[ vm report ] " << screens_checked << " console screens checked in " << boots << " VM boots, "
+    std::cout << "[ vm report ] " << screens_checked << " console screens checked, " << entries_compared
+              << " entries of the sample tree compared with the target, " << boots << " VM boots, "
               << seconds_since(start) << " s in all\n";
     return failed;
 }
