@@ -69,6 +69,8 @@ void expect_listing_at_top(const ScreenCells& screen, const std::vector<std::str
 
 void expect_closing_screen(const ScreenCells& screen) {
     expect_lines_then_blank(screen, {closing_lines, closing_lines + std::size(closing_lines)});
+    EXPECT_EQ(screen.cursor_column, 1);
+    EXPECT_EQ(screen.cursor_row, 4);
 }
 
 void expect_cancel_screen(const ScreenCells& screen) {

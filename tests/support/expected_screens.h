@@ -88,7 +88,7 @@ void expect_question_screen(const ScreenCells& screen, const Question& q);
 void expect_copy_screen(const ScreenCells& screen);
 // Rows 1 to n show exactly these lines, light grey on black.
 void expect_listing_at_top(const ScreenCells& screen, const std::vector<std::string>& lines);
-// The closing instructions at the top of an otherwise blank screen.
+// The closing instructions at the top of an otherwise blank screen, the cursor below them.
 void expect_closing_screen(const ScreenCells& screen);
 // The two lines of a cancel at the confirmation, the rest blank.
 void expect_cancel_screen(const ScreenCells& screen);

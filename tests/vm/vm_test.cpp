@@ -116,12 +116,19 @@ struct Console {
         return screen;
     }
 
-    // Waits for the question, checks its whole screen, then types the answer and Enter.
-    std::optional<ScreenCells> answer(const Question& q, const std::string& typed, int timeout_ms = 60000) {
+    // Waits for the question and checks its whole screen.
+    std::optional<ScreenCells> at(const Question& q, int timeout_ms = 60000) {
         auto screen = next([&](const ScreenCells& s) { return waits_at(s, q); }, std::string(q.text), timeout_ms);
-        if (!screen) return screen;
-        expect_question_screen(*screen, q);
-        EXPECT_TRUE(vm.qmp.type(typed + "\r")) << vm.qmp.error;
+        if (screen) expect_question_screen(*screen, q);
+        return screen;
+    }
+
+    // Then types the answer and Enter.
+    std::optional<ScreenCells> answer(const Question& q, const std::string& typed, int timeout_ms = 60000) {
+        auto screen = at(q, timeout_ms);
+        if (screen) {
+            EXPECT_TRUE(vm.qmp.type(typed + "\r")) << vm.qmp.error;
+        }
         return screen;
     }
 
@@ -180,7 +187,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     std::cout << "[ vm ] welcome box " << seconds_since(start) << " s after QEMU's start\n";
     inst.shots["welcome"] = *screen;
 
-    ASSERT_TRUE(c.next([](const ScreenCells& s) { return waits_at(s, interest); }, "the interest question"));
+    ASSERT_TRUE(c.at(interest));
     ASSERT_TRUE(c.vm.qmp.type("y"));
     screen = c.next([](const ScreenCells& s) { return s.cursor_column == 40 && s.text(38, 14, 3) == "_y_"; },
                     "the typed y");
@@ -204,7 +211,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     ASSERT_TRUE(screen);
     EXPECT_EQ(row_starting(*screen, "mount: "), 1) << screen->dump();
     ASSERT_TRUE(c.answer(warranty, ""));
-    ASSERT_TRUE(c.next([](const ScreenCells& s) { return waits_at(s, cd_device); }, "the CD question"));
+    ASSERT_TRUE(c.at(cd_device));
     ASSERT_TRUE(c.vm.qmp.type("/dev/sr0"));
     screen = c.next([](const ScreenCells& s) { return s.cursor_column == 30 && s.contains("(Dev:) /dev/sr0_"); },
                     "the typed CD device");
@@ -231,7 +238,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     EXPECT_TRUE(lists(*screen, "/dev/sda1", "/drive")) << screen->dump();
     inst.shots["confirmation"] = *screen;
 
-    screen = c.next([](const ScreenCells& s) { return s.text(25, 15, 10) == "....." "....."; }, "the copy screen");
+    screen = c.next([](const ScreenCells& s) { return s.contains("enjoy the silence"); }, "the copy screen");
     ASSERT_TRUE(screen);
     expect_copy_screen(*screen);
 
@@ -242,8 +249,6 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     screen = c.next([](const ScreenCells& s) { return s.row(3).rfind(closing_lines[2], 0) == 0; }, "the closing lines");
     ASSERT_TRUE(screen);
     expect_closing_screen(*screen);
-    EXPECT_EQ(screen->cursor_column, 1);
-    EXPECT_EQ(screen->cursor_row, 4);
     inst.shots["closing"] = *screen;
 
     c.expect_end(0);
@@ -326,7 +331,7 @@ TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
     Console c;
     ASSERT_TRUE(c.start());
     ASSERT_TRUE(c.answer(welcome, "", 120000));
-    ASSERT_TRUE(c.next([](const ScreenCells& s) { return waits_at(s, interest); }, "the interest question"));
+    ASSERT_TRUE(c.at(interest));
     ASSERT_TRUE(c.vm.qmp.press({"ctrl", "c"})) << c.vm.qmp.error;
     c.expect_end(130);
     ASSERT_FALSE(c.vm.report.screens.empty());
