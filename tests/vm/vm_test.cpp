@@ -70,8 +70,11 @@ const Setup& setup() {
         s.iso = s.cd_dir + "/zuva-cd.iso";
         s.disk = s.dir.file("disk.img");
         output.clear();
-        if (!run(source_dir + "/scripts/make-sample-cd " + s.cd_dir, output))
-            s.failure = "scripts/make-sample-cd failed:\n" + output;
+        if (!run(source_dir + "/scripts/make-sample-cd " + s.cd_dir, output)) {
+            // The Debian packages a bootable CD is made of.
+            if (output.find(": missing:") != std::string::npos) s.skip = "no bootable CD: " + output;
+            else s.failure = "scripts/make-sample-cd failed:\n" + output;
+        }
         else if (output.clear(); !run(source_dir + "/scripts/vm-disk " + s.disk, output))
             s.failure = "scripts/vm-disk failed:\n" + output;
         return s;
