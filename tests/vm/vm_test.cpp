@@ -50,8 +50,11 @@ struct Setup {
     std::string skip, failure;
 };
 
+bool setup_made = false;
+
 const Setup& setup() {
     static Setup s = [] {
+        setup_made = true;
         Setup s;
         s.skip = vm_missing();
         if (!s.skip.empty()) return s;
@@ -426,6 +429,7 @@ int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     const Clock::time_point start = Clock::now();
     const int failed = RUN_ALL_TESTS();
+    if (setup_made && !setup().skip.empty()) std::cout << "[ vm report ] skipped: " << setup().skip << "\n";
     std::cout << "[ vm report ] " << screens_checked << " console screens checked, " << entries_compared
               << " entries of the sample tree compared with the target, " << boots << " VM boots, "
               << seconds_since(start) << " s in all\n";
