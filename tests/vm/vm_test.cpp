@@ -350,16 +350,18 @@ TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
 // A row of commands' output above the dialogue's boxes as words, with every number masked: df's
 // figures (and so its columns) change with the CD's contents and the kernel.
 std::string masked_words(const std::string& row) {
-    std::string words;
-    bool in_number = false;
+    std::string words, word;
     for (char c : row + " ") {
-        const bool digit = c >= '0' && c <= '9';
-        if (digit && in_number) continue;
-        in_number = digit;
-        if (c == ' ' && (words.empty() || words.back() == ' ')) continue;
-        words += digit ? '#' : c;
+        if (c != ' ') {
+            word += c;
+            continue;
+        }
+        if (word.empty()) continue;
+        const std::size_t digits = word.find_first_not_of("0123456789");
+        if (digits != 0 && (digits == std::string::npos || word.substr(digits) == "%")) word.replace(0, digits, "#");
+        words += (words.empty() ? "" : " ") + word;
+        word.clear();
     }
-    if (!words.empty() && words.back() == ' ') words.pop_back();
     return words;
 }
 
@@ -420,7 +422,7 @@ TEST(VmReport, AScreenLineGivesTheConsoleCellsAndCursor) {
     EXPECT_FALSE(decode_base64("AgMBAEEHQnBD8AAAAQIDBA=", bytes));
     EXPECT_FALSE(decode_base64("AgMB AEE", bytes));
     EXPECT_FALSE(decode_base64("A=gM", bytes));
-    EXPECT_EQ(masked_words("/dev/sr0   40936 40936     0 100% /cdrom  "), "/dev/sr# # # # #% /cdrom");
+    EXPECT_EQ(masked_words(" /dev/sr0   40936 40936     0 100% /cdrom 1K-blocks "), "/dev/sr0 # # # #% /cdrom 1K-blocks");
 }
 
 }  // namespace
