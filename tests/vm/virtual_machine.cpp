@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -69,8 +70,10 @@ bool VirtualMachine::start(const std::string& cd_iso, const std::string& disk) {
         return false;
     }
     if (pid == 0) {
-        // A process group of its own, so that whatever scripts/vm starts can be ended with it.
+        // A process group of its own, so that whatever scripts/vm starts can be ended with it;
+        // and no QEMU outlives a test program that was killed.
         setpgid(0, 0);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         int in = open("/dev/null", O_RDONLY);
         int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(in, 0);

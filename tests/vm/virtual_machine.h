@@ -17,7 +17,8 @@ std::string vm_missing();
 
 class VirtualMachine {
 public:
-    VirtualMachine() : report(dir.file("report")) {}
+    // Its scratch files (control socket, serial lines) go into a new directory in parent.
+    explicit VirtualMachine(const std::string& parent) : dir(parent), report(dir.file("report")) {}
     // Ends QEMU when it still runs, and everything scripts/vm started.
     ~VirtualMachine();
     VirtualMachine(const VirtualMachine&) = delete;

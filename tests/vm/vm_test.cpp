@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <iostream>
 #include <map>
@@ -52,36 +53,41 @@ struct Setup {
 
 bool setup_made = false;
 
+void make_setup(Setup& s) {
+    setup_made = true;
+    s.skip = vm_missing();
+    if (!s.skip.empty()) return;
+    if (!std::getenv("ZUVA_VM_CACHE")) setenv("ZUVA_VM_CACHE", ZUVA_BUILD_DIR "/vm", 1);
+    setenv("ZUVA_INSTALL_BINARY", ZUVA_INSTALL_PATH, 1);
+    s.cd_dir = s.dir.file("cd");
+    s.iso = s.cd_dir + "/zuva-cd.iso";
+    s.disk = s.dir.file("disk.img");
+    std::string output;
+    if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
+        s.failure = "no scripts/fetch-kernel";
+        return;
+    }
+    if (!run(source_dir + "/scripts/fetch-kernel", output)) {
+        s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
+        return;
+    }
+    output.clear();
+    if (!run(source_dir + "/scripts/make-sample-cd " + s.cd_dir, output)) {
+        // The Debian packages a bootable CD is made of.
+        if (output.find(": missing:") != std::string::npos)
+            s.skip = "no bootable CD: " + output;
+        else
+            s.failure = "scripts/make-sample-cd failed:\n" + output;
+        return;
+    }
+    output.clear();
+    if (!run(source_dir + "/scripts/vm-disk " + s.disk, output)) s.failure = "scripts/vm-disk failed:\n" + output;
+}
+
 const Setup& setup() {
-    static Setup s = [] {
-        setup_made = true;
-        Setup s;
-        s.skip = vm_missing();
-        if (!s.skip.empty()) return s;
-        if (!std::getenv("ZUVA_VM_CACHE")) setenv("ZUVA_VM_CACHE", ZUVA_BUILD_DIR "/vm", 1);
-        setenv("ZUVA_INSTALL_BINARY", ZUVA_INSTALL_PATH, 1);
-        std::string output;
-        if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
-            s.failure = "no scripts/fetch-kernel";
-            return s;
-        }
-        if (!run(source_dir + "/scripts/fetch-kernel", output)) {
-            s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
-            return s;
-        }
-        s.cd_dir = s.dir.file("cd");
-        s.iso = s.cd_dir + "/zuva-cd.iso";
-        s.disk = s.dir.file("disk.img");
-        output.clear();
-        if (!run(source_dir + "/scripts/make-sample-cd " + s.cd_dir, output)) {
-            // The Debian packages a bootable CD is made of.
-            if (output.find(": missing:") != std::string::npos) s.skip = "no bootable CD: " + output;
-            else s.failure = "scripts/make-sample-cd failed:\n" + output;
-        }
-        else if (output.clear(); !run(source_dir + "/scripts/vm-disk " + s.disk, output))
-            s.failure = "scripts/vm-disk failed:\n" + output;
-        return s;
-    }();
+    static Setup s;
+    static const bool made = (make_setup(s), true);
+    (void)made;
     return s;
 }
 
@@ -97,7 +103,7 @@ std::size_t entries_compared = 0;
 
 // The console of one VM run of the installer, driven question by question.
 struct Console {
-    VirtualMachine vm;
+    VirtualMachine vm{setup().dir.path};
 
     bool start() {
         ++boots;
@@ -311,7 +317,7 @@ TEST(VmInstall, TheInstalledSystemStartsFromTheSplashEntryAndShowsItsBanner) {
     ASSERT_TRUE(installation().done) << "needs the full installation before it";
     const Clock::time_point start = Clock::now();
     const std::string banner = "ZUVA Linux pre1-2.0";
-    VirtualMachine vm;
+    VirtualMachine vm(setup().dir.path);
     ++boots;
     ASSERT_TRUE(vm.start(setup().iso, setup().disk)) << vm.error;
     ASSERT_TRUE(vm.boot("hd", 60000)) << vm.error;
@@ -429,6 +435,9 @@ TEST(VmReport, AScreenLineGivesTheConsoleCellsAndCursor) {
 
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    // Ended from outside, the program still removes its scratch files (the CD, the disk and
+    // every VM's, all in the one scratch directory); its QEMU ends with it.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, [](int s) { std::exit(128 + s); });
     const Clock::time_point start = Clock::now();
     const int failed = RUN_ALL_TESTS();
     if (setup_made && !setup().skip.empty()) std::cout << "[ vm report ] skipped: " << setup().skip << "\n";
