@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 namespace zuva::tools {
 
@@ -99,6 +100,40 @@ std::string screen_text(const ScreenShot& shot) {
         out += '\n';
     }
     return out;
+}
+
+bool read_screen_text(const std::string& text, ScreenShot& shot) {
+    std::istringstream in(text);
+    std::string line;
+    shot = {};
+    if (!std::getline(in, line) ||
+        std::sscanf(line.c_str(), "text (%dx%d), cursor at column %d, row %d:", &shot.cols, &shot.rows,
+                    &shot.cursor_column, &shot.cursor_row) != 4 ||
+        shot.cols <= 0 || shot.rows <= 0)
+        return false;
+    for (int r = 0; r < shot.rows; ++r) {
+        if (!std::getline(in, line) || line.size() < 2 || line.front() != '|' || line.back() != '|') return false;
+        // UTF-8 between the bars, one character a cell.
+        for (std::size_t i = 1; i + 1 < line.size();) {
+            const auto lead = static_cast<unsigned char>(line[i]);
+            const int extra = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+            char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
+            for (int k = 1; k <= extra && i + k + 1 < line.size(); ++k) c = c << 6 | (line[i + k] & 0x3F);
+            shot.cells.push_back({c, 0});
+            i += 1 + extra;
+        }
+        if (shot.cells.size() != static_cast<std::size_t>((r + 1) * shot.cols)) return false;
+    }
+    if (!std::getline(in, line) || line.rfind("attributes", 0) != 0) return false;
+    for (int r = 0; r < shot.rows; ++r) {
+        if (!std::getline(in, line) || line.size() != static_cast<std::size_t>(2 * shot.cols)) return false;
+        for (int c = 0; c < shot.cols; ++c) {
+            const std::string digits = line.substr(2 * c, 2);
+            if (digits.find_first_not_of("0123456789ABCDEF") != std::string::npos) return false;
+            shot.cells[r * shot.cols + c].attr = std::stoi(digits, nullptr, 16);
+        }
+    }
+    return true;
 }
 
 bool write_png(const std::string& path, const Picture& picture) {

@@ -6,22 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/screen_cells.h"
 #include "tools/console_font.h"
 
 namespace zuva::tools {
 
-struct ScreenCell {
-    char32_t character = U' ';
-    int attr = 0x07;  // PC text attribute: foreground bits 0-3, background bits 4-6, blink bit 7
-};
-
-struct ScreenShot {
-    int cols = 80;
-    int rows = 25;
-    std::vector<ScreenCell> cells;  // row after row
-    int cursor_column = 1;          // 1-based, as the console counts
-    int cursor_row = 1;
-};
+// A screen's cells, colours and cursor, as the tests see them.
+using ScreenCell = test::ScreenCell;
+using ScreenShot = test::ScreenCells;
 
 // One palette index (0-15) per pixel.
 struct Picture {
@@ -37,6 +29,8 @@ extern const std::uint8_t vga_palette[16][3];
 Picture render_screen(const ScreenShot& shot, const ConsoleFont& font);
 // Rows of text (UTF-8) and rows of two hexadecimal attribute digits per cell, and the cursor.
 std::string screen_text(const ScreenShot& shot);
+// Reads back what screen_text wrote; false when the text is not such a dump.
+bool read_screen_text(const std::string& text, ScreenShot& shot);
 
 bool write_png(const std::string& path, const Picture& picture);
 // Reads back the PNG files that write_png makes (8-bit palette, no interlace).

@@ -16,34 +16,10 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/expected_screens.h"
 #include "tests/support/terminal.h"
 
 namespace zuva::test {
-
-// Where a read of the dialogue waits: a text only its screen shows, and the cursor position.
-struct Question {
-    std::string_view text;
-    int column;
-    int row;
-};
-
-inline constexpr Question welcome{"Welcome to ZUVA Linux pre1-2.0 Install!", 42, 14};
-inline constexpr Question interest{"Are you still intrested in installing ZUVA?", 39, 14};
-inline constexpr Question warranty{"Sorry but ZUVA comes with NO WARRANTY! Well...", 63, 13};
-inline constexpr Question cd_device{"Now please pick the adress of the device where is ZUVA Cd:", 22, 14};
-inline constexpr Question mount_check{"Is it properly mounted?", 39, 14};
-inline constexpr Question target_device{"Now please pick the adress of WHERE YOU WANT ZUVA TO BE INSTALLED!", 22, 14};
-inline constexpr Question confirmation{"Yeah! Let's do it! Are you sure you want to install?", 39, 14};
-inline constexpr Question completion{"that means: You installed ZUVA SUCCESFULLY :) Press Enter", 67, 14};
-
-inline constexpr std::string_view closing_lines[] = {
-    "If you want to create a bootfloppy write:",
-    "dd if=/cdrom/boot.dsk of=/dev/fd0   You need a floppy first of course :)",
-    "you can also boot using the kernel on this cd -> read the isolinux splash",
-};
-
-inline constexpr int box_colours = 0x70;
-inline constexpr int plain_colours = 0x07;
 
 // A command line as the stand-ins record it, for one without spaces inside its words.
 inline std::string words(std::string_view command_line) {
@@ -96,13 +72,10 @@ struct Session {
 
     // True once the question's screen is up and the cursor waits where the read waits.
     bool at(const Question& q, int timeout_ms = 10000) {
-        return program.wait_for(
-            [&] {
-                return program.screen.contains(q.text) && program.screen.cursor_column() == q.column &&
-                       program.screen.cursor_row() == q.row;
-            },
-            timeout_ms);
+        return program.wait_for([&] { return waits_at(cells(), q); }, timeout_ms);
     }
+
+    ScreenCells cells() const { return cells_of(program.screen); }
 
     // Waits for the question, then types the answer and Enter, as a user would.
     bool answer(const Question& q, std::string_view typed) {

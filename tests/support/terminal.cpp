@@ -221,9 +221,9 @@ void PtyProgram::hang_up() {
     master = -1;
 }
 
-TempDir::TempDir() {
-    char pattern[] = "/tmp/zuva-test-XXXXXX";
-    path = mkdtemp(pattern);
+TempDir::TempDir(const std::string& parent) {
+    std::string pattern = parent + "/zuva-test-XXXXXX";
+    path = mkdtemp(pattern.data());
 }
 
 TempDir::~TempDir() {

@@ -74,9 +74,9 @@ public:
     int status = -1;
 };
 
-// A scratch directory removed at destruction.
+// A scratch directory removed at destruction, in /tmp or in the given directory.
 struct TempDir {
-    TempDir();
+    explicit TempDir(const std::string& parent = "/tmp");
     ~TempDir();
     std::string path;
     std::string file(std::string_view name) const { return path + "/" + std::string(name); }

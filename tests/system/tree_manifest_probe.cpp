@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "runtime/process.h"
-#include "tests/system/tree_manifest.h"
+#include "tools/tree_manifest.h"
 
 namespace zuva {
 const Module module_table[module_count] = {{nullptr, nullptr}, {nullptr, nullptr}, {nullptr, nullptr}};
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s ROOT OUTPUT\n", argv[0]);
         return 2;
     }
-    std::string text = zuva::test::manifest_text(zuva::test::walk_tree(argv[1]));
+    std::string text = zuva::manifest::manifest_text(zuva::manifest::walk_tree(argv[1]));
     std::FILE* out = std::fopen(argv[2], "w");
     if (!out) return 1;
     bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();

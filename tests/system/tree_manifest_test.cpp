@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/terminal.h"
-#include "tests/system/tree_manifest.h"
+#include "tools/tree_manifest.h"
 
 using zuva::test::TempDir;
-using zuva::test::TreeManifest;
+using zuva::manifest::TreeManifest;
 
 namespace {
 
@@ -39,13 +39,13 @@ void make_tree(const TempDir& dir) {
 TreeManifest copy_of(const TempDir& from, const TempDir& to) {
     std::string command = "cp -a " + from.path + "/. " + to.path + "/";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    return zuva::test::walk_tree(to.path);
+    return zuva::manifest::walk_tree(to.path);
 }
 
 TEST(TreeManifest, AFaithfulCopyHasNoDifferencesAndSurvivesTheManifestText) {
     TempDir original, copy;
     make_tree(original);
-    TreeManifest tree = zuva::test::walk_tree(original.path);
+    TreeManifest tree = zuva::manifest::walk_tree(original.path);
     EXPECT_EQ(tree.size(), 7u);
     EXPECT_EQ(tree.at("twin").hard_link_group, "sub/inner");
     EXPECT_EQ(tree.at("sub/inner").hard_link_group, "sub/inner");
@@ -54,17 +54,17 @@ TEST(TreeManifest, AFaithfulCopyHasNoDifferencesAndSurvivesTheManifestText) {
     EXPECT_EQ(tree.at("pipe").type, 'p');
 
     TreeManifest copied = copy_of(original, copy);
-    EXPECT_TRUE(zuva::test::compare_trees(tree, copied).empty());
+    EXPECT_TRUE(zuva::manifest::compare_trees(tree, copied).empty());
     // Through the text the sandbox hands back, names with odd bytes included.
-    TreeManifest reread = zuva::test::parse_manifest(zuva::test::manifest_text(copied));
-    std::vector<std::string> differences = zuva::test::compare_trees(tree, reread);
+    TreeManifest reread = zuva::manifest::parse_manifest(zuva::manifest::manifest_text(copied));
+    std::vector<std::string> differences = zuva::manifest::compare_trees(tree, reread);
     EXPECT_TRUE(differences.empty()) << differences.size() << " first: " << differences.front();
 }
 
 TEST(TreeManifest, EachKindOfLossIsReported) {
     TempDir original, copy;
     make_tree(original);
-    TreeManifest tree = zuva::test::walk_tree(original.path);
+    TreeManifest tree = zuva::manifest::walk_tree(original.path);
     copy_of(original, copy);
 
     // Content changed but size and time kept, a mode bit lost, a link retargeted, a hard link
@@ -81,7 +81,7 @@ TEST(TreeManifest, EachKindOfLossIsReported) {
     zuva::test::write_file(copy.file("extra"), "");
     set_mtime(copy.file("sub"), 946684799);
 
-    std::vector<std::string> differences = zuva::test::compare_trees(tree, zuva::test::walk_tree(copy.path));
+    std::vector<std::string> differences = zuva::manifest::compare_trees(tree, zuva::manifest::walk_tree(copy.path));
     std::string all;
     for (const std::string& d : differences) all += d + "\n";
     EXPECT_NE(all.find("plain: content differs"), std::string::npos) << all;
@@ -97,14 +97,14 @@ TEST(TreeManifest, EachKindOfLossIsReported) {
     EXPECT_EQ(differences.size(), 9u) << all;
 
     // What is allowed to be missing or extra is not reported, nor what lies below it.
-    EXPECT_EQ(zuva::test::compare_trees(tree, zuva::test::walk_tree(original.path), {"sub"}, {}).size(), 0u);
+    EXPECT_EQ(zuva::manifest::compare_trees(tree, zuva::manifest::walk_tree(original.path), {"sub"}, {}).size(), 0u);
     TreeManifest without_sub = tree;
     without_sub.erase("sub");
     without_sub.erase("sub/inner");
     without_sub.erase("sub/link");
-    EXPECT_TRUE(zuva::test::compare_trees(tree, without_sub, {"sub"}, {}).empty());
-    EXPECT_EQ(zuva::test::compare_trees(tree, without_sub).size(), 3u);
-    EXPECT_TRUE(zuva::test::compare_trees(without_sub, tree, {}, {"sub"}).empty());
+    EXPECT_TRUE(zuva::manifest::compare_trees(tree, without_sub, {"sub"}, {}).empty());
+    EXPECT_EQ(zuva::manifest::compare_trees(tree, without_sub).size(), 3u);
+    EXPECT_TRUE(zuva::manifest::compare_trees(without_sub, tree, {}, {"sub"}).empty());
 }
 
 }  // namespace

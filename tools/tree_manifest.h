@@ -1,6 +1,7 @@
 // What a directory tree holds, entry by entry, as a copy must keep it: the tree the ZUVA disk
 // image is made from and the target the installer copied it to are walked with lstat and
-// compared field by field.
+// compared field by field. Shared by the tests, the live system and the try command
+// (tools/zuva_manifest.cpp).
 #pragma once
 
 #include <dirent.h>
@@ -17,7 +18,7 @@
 #include <string>
 #include <vector>
 
-namespace zuva::test {
+namespace zuva::manifest {
 
 struct TreeEntry {
     char type = '?';  // f d l c b p s
@@ -259,4 +260,4 @@ inline std::vector<std::string> compare_trees(const TreeManifest& expected, cons
     return differences;
 }
 
-}  // namespace zuva::test
+}  // namespace zuva::manifest

@@ -1,0 +1,95 @@
+// The live system's tools on the ZUVA CD, run as the CD runs them: zuva-console-report between
+// the installer and the report port, zuva-manifest saying what reached the target.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/terminal.h"
+#include "tools/tree_manifest.h"
+
+using zuva::test::TempDir;
+
+namespace {
+
+const std::string tools = ZUVA_TOOLS_DIR;
+
+int run(const std::string& command) {
+    int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// coreutils' encoding, to hold the tool's own against.
+std::string base64_of(const std::string& file) {
+    FILE* pipe = popen(("base64 -w0 " + file).c_str(), "r");
+    std::string text;
+    char buffer[8192];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
+    pclose(pipe);
+    return text;
+}
+
+TEST(ConsoleReport, SendsEveryScreenChangeTheLastOneAtTheEndAndTheExitStatus) {
+    TempDir dir;
+    std::string vcsa = dir.file("vcsa"), port = dir.file("port"), tty = dir.file("tty");
+    zuva::test::write_file(vcsa, std::string("\x19\x50\x00\x00", 4) + std::string(4000, '\x07'));
+    std::string first = base64_of(vcsa);
+    // The serial line and the console are there before the tool runs, as devices are.
+    zuva::test::write_file(port, "");
+    zuva::test::write_file(tty, "");
+    // A change while the program runs, another just before it ends; its output goes to TTY.
+    std::string program = "echo on the console; sleep 0.4; printf B > " + vcsa + "; sleep 0.4; printf CC > " +
+                          vcsa + "; exit 3";
+    EXPECT_EQ(run(tools + "/zuva-console-report " + tty + " " + vcsa + " " + port + " /bin/sh -c '" + program + "'"), 3);
+    std::vector<std::string> lines = lines_of(zuva::test::read_file(port));
+    ASSERT_EQ(lines.size(), 4u) << zuva::test::read_file(port);
+    EXPECT_EQ(lines[0], "SCREEN " + first);
+    EXPECT_EQ(lines[1], "SCREEN Qg==");
+    EXPECT_EQ(lines[2], "SCREEN Q0M=");
+    EXPECT_EQ(lines[3], "INSTALLER-EXIT 3");
+    EXPECT_EQ(zuva::test::read_file(tty), "on the console\n");
+
+    zuva::test::write_file(port, "");
+    EXPECT_EQ(run(tools + "/zuva-console-report " + tty + " " + vcsa + " " + port + " /bin/sh -c 'kill -TERM $$'"),
+              128 + 15);
+    lines = lines_of(zuva::test::read_file(port));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], "INSTALLER-SIGNAL 15");
+}
+
+TEST(ManifestTool, PrintsTheManifestTextAndComparesACopyWithIt) {
+    TempDir original, copy, out;
+    zuva::test::write_file(original.file(".release"), "top-level dot file\n");
+    ASSERT_EQ(run("mkdir " + original.file("sub")), 0);
+    zuva::test::write_file(original.file("sub/file"), "content\n");
+    std::string text = out.file("original.txt");
+    ASSERT_EQ(run(tools + "/zuva-manifest " + original.path + " > " + text), 0);
+    EXPECT_EQ(zuva::test::read_file(text), zuva::manifest::manifest_text(zuva::manifest::walk_tree(original.path)));
+
+    // As the installer copies: the wildcard leaves the top-level dot name out; the target
+    // has a lost+found of its own.
+    ASSERT_EQ(run("cp -a " + original.path + "/* " + copy.path + "/ && mkdir " + copy.file("lost+found")), 0);
+    std::string report = out.file("report.txt");
+    EXPECT_EQ(run(tools + "/zuva-manifest --compare " + text + " " + copy.path + " > " + report), 0);
+    EXPECT_NE(zuva::test::read_file(report).find("cp -ra /vdr/* /drive/: .release\n"), std::string::npos)
+        << zuva::test::read_file(report);
+
+    zuva::test::write_file(copy.file("sub/file"), "changed\n");
+    EXPECT_EQ(run(tools + "/zuva-manifest --compare " + text + " " + copy.path + " > " + report), 1);
+    EXPECT_NE(zuva::test::read_file(report).find("  sub/file: content differs\n"), std::string::npos)
+        << zuva::test::read_file(report);
+    EXPECT_EQ(run(tools + "/zuva-manifest --compare " + out.file("none") + " " + copy.path + " 2> /dev/null"), 2);
+}
+
+}  // namespace

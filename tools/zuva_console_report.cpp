@@ -1,0 +1,128 @@
+// Runs a program on a Linux console and reports what that console shows: the live system on
+// the ZUVA CD runs the installer through it, so that whoever drives the machine from outside
+// (the system test, the try command) sees the real console's cells, colours and cursor.
+//
+//   zuva-console-report TTY VCSA PORT PROGRAM [ARGS...]
+//
+// PROGRAM runs in a session of its own with TTY as its controlling terminal and standard
+// streams. While it runs, every change of VCSA (the console's cells and cursor, checked every
+// 50 ms) goes to the serial line PORT as "SCREEN <base64>", the last one after the program's
+// end included, then "INSTALLER-EXIT <status>" or "INSTALLER-SIGNAL <number>". PORT "-" reports
+// nothing. The exit status is the program's (128 + the signal's number after a signal).
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string base64(const std::string& bytes) {
+    static const char digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    std::size_t i = 0;
+    for (; i + 2 < bytes.size(); i += 3) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16 | static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                     static_cast<unsigned char>(bytes[i + 2]);
+        for (int shift = 18; shift >= 0; shift -= 6) out += digits[v >> shift & 63];
+    }
+    if (i < bytes.size()) {
+        unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+        if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+        out += digits[v >> 18 & 63];
+        out += digits[v >> 12 & 63];
+        out += i + 1 < bytes.size() ? digits[v >> 6 & 63] : '=';
+        out += '=';
+    }
+    return out;
+}
+
+bool write_all(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+std::string read_screen(int fd) {
+    char buffer[65536];
+    ssize_t n = pread(fd, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, n) : std::string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: zuva-console-report TTY VCSA PORT PROGRAM [ARGS...]\n");
+        return 2;
+    }
+    const char* tty = argv[1];
+    const char* vcsa = argv[2];
+    std::string port_name = argv[3];
+
+    int port = -1;
+    if (port_name != "-") {
+        port = open(port_name.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+        if (port < 0) {
+            std::perror(port_name.c_str());
+            return 125;
+        }
+        // Bytes as they are: no LF to CR LF, no flow control.
+        termios mode;
+        if (tcgetattr(port, &mode) == 0) {
+            cfmakeraw(&mode);
+            cfsetspeed(&mode, B115200);
+            mode.c_cflag |= CLOCAL;
+            tcsetattr(port, TCSANOW, &mode);
+        }
+    }
+    int screen = open(vcsa, O_RDONLY | O_CLOEXEC);
+    if (port >= 0 && screen < 0) {
+        std::perror(vcsa);
+        return 125;
+    }
+
+    pid_t child = fork();
+    if (child < 0) return 125;
+    if (child == 0) {
+        setsid();
+        int fd = open(tty, O_RDWR);
+        if (fd < 0) _exit(126);
+        ioctl(fd, TIOCSCTTY, 0);
+        for (int i = 0; i < 3; ++i) dup2(fd, i);
+        if (fd > 2) close(fd);
+        execvp(argv[4], argv + 4);
+        _exit(127);
+    }
+
+    std::string sent;
+    auto report_screen = [&] {
+        if (port < 0) return;
+        std::string now = read_screen(screen);
+        if (!now.empty() && now != sent && write_all(port, "SCREEN " + base64(now) + "\n")) sent = now;
+    };
+    int status = 0;
+    for (;;) {
+        report_screen();
+        pid_t done = waitpid(child, &status, WNOHANG);
+        if (done == child) break;
+        if (done < 0 && errno != EINTR) return 125;
+        timespec pause{0, 50 * 1000 * 1000};
+        nanosleep(&pause, nullptr);
+    }
+    report_screen();
+    std::string end = WIFSIGNALED(status) ? "INSTALLER-SIGNAL " + std::to_string(WTERMSIG(status)) + "\n"
+                                          : "INSTALLER-EXIT " + std::to_string(WEXITSTATUS(status)) + "\n";
+    if (port >= 0) write_all(port, end);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
