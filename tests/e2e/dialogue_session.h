@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +113,18 @@ inline std::string waiting_command(const Session& s, const std::string& name) {
                "exec '" + standins_path() + "/" + name + "' \"$@\"\n",
                0755);
     return bin;
+}
+
+// The processes working in the directory (the session's commands and all they started), but one.
+inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
+            found.push_back(pid);
+    }
+    return found;
 }
 
 // True when the terminal's attributes are those of a new pseudo-terminal, as before the start.

@@ -192,6 +192,23 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
     }
 }
 
+// The installer started with SIGHUP ignored (nohup) keeps it ignored for its commands, so a
+// hang-up cannot cut the copy short.
+TEST(RedirectedDialogue, SigHupIgnoredAtStartStaysIgnoredForTheCommands) {
+    std::string input;
+    for (const Step& step : full_installation()) input += step.answer + "\n";
+    Session s;
+    const std::string bin = s.dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/cp", "#!/bin/sh\nsed -n 's/^SigIgn:\\t//p' /proc/self/status > ignored\n", 0755);
+    RedirectedRun run = run_redirected({"/bin/sh", "-c", std::string("trap '' HUP; exec '") + ZUVA_INSTALL_PATH + "'"},
+                                       input, s.dir.file("screen.out"), s.environment(bin), s.dir.path);
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(std::stoull(read_file(s.dir.file("ignored")), nullptr, 16) & 1, 1u) << "SIGHUP, bit 0";
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
 // A CR that ends one read and a CR that opens the next are two line ends: the empty line answers
 // the interest question (going on), not the welcome line's end merged into it.
 TEST(RedirectedDialogue, CarriageReturnsSplitAcrossReadsAreTwoLineEnds) {
