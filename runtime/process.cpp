@@ -18,9 +18,11 @@ void* error_frame = nullptr;
 volatile bool exit_in_progress = false;
 
 void init_modules() {
+    // A module counts from the moment its start-up begins: whatever it changed before a fault
+    // or an ending signal stopped it (the terminal's raw mode) is undone on the way out.
     for (int i = 0; i < module_count; ++i) {
-        if (module_table[i].initialise) module_table[i].initialise();
         modules_initialised = i + 1;
+        if (module_table[i].initialise) module_table[i].initialise();
     }
 }
 

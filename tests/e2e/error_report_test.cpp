@@ -134,6 +134,19 @@ long current_system_call(pid_t pid) {
     return number;
 }
 
+// A fault while start-up waits for the terminal's cursor reply: raw mode was taken already, so it
+// is undone before the report, whose lines then end in CR LF on the restored terminal.
+TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
+    Session s;
+    s.program.answer_queries = false;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[6n") != std::string::npos; }));
+    kill(s.program.pid, SIGSEGV);
+    EXPECT_EQ(s.exit_status(), 216);
+    EXPECT_FALSE(report_lines(s.program.output, "\r\n").empty()) << s.program.output;
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+}
+
 // A fault sent while the installer waits in the kernel (for a key, for a command, for the
 // terminal to take its output) still lists every routine from the wait out to the entry.
 TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
