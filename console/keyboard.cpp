@@ -36,12 +36,8 @@ int32_t terminal_read(uint8_t* into, int32_t count) {
 // Signals from outside are let in only while waiting here, and acted on at once.
 bool terminal_wait(int32_t timeout_ms) {
     pollfd keyboard{keyboard_fd, POLLIN, 0};
-    timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
-    const uint64_t mask = open_signal_mask & ~held_signal_mask;
     for (;;) {
-        long ready = system_call(SYS_ppoll, reinterpret_cast<long>(&keyboard), 1,
-                                 timeout_ms < 0 ? 0 : reinterpret_cast<long>(&limit),
-                                 reinterpret_cast<long>(&mask), sizeof mask);
+        long ready = wait_letting_signals_in(&keyboard, 1, timeout_ms);
         if (ready >= 0) return ready > 0;
         if (last_os_error != EINTR) return false;
         act_on_signals();

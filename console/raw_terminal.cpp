@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
+#include "runtime/process.h"
+#include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
 namespace zuva {
@@ -31,6 +35,12 @@ uint8_t read_byte_number(std::string_view text) {
         value = (value * 10 + static_cast<uint32_t>(c - '0')) % 256;
     }
     return static_cast<uint8_t>(value);
+}
+
+long now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
 }
 
 bool same_terminal(int a, int b) {
@@ -90,8 +100,16 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
     system_call(SYS_write, 0, reinterpret_cast<long>("\x1b[6n"), 4);
     pollfd answer{1, POLLIN, 0};
-    timespec timeout{query_timeout_ms / 1000, (query_timeout_ms % 1000) * 1000000L};
-    if (system_call(SYS_ppoll, reinterpret_cast<long>(&answer), 1, reinterpret_cast<long>(&timeout), 0) <= 0) return;
+    // An ending signal ends the wait and the installer; any other lets the rest of it go on.
+    const long end = now_ms() + query_timeout_ms;
+    long ready;
+    for (;;) {
+        const auto left = static_cast<int32_t>(std::max(end - now_ms(), 0L));
+        ready = wait_letting_signals_in(&answer, 1, left, true);
+        if (ready != -1 || last_os_error != EINTR) break;
+        if (stop_signal != 0) halt_program();
+    }
+    if (ready <= 0) return;
     char reply[reply_limit];
     long n = system_call(SYS_read, 1, reinterpret_cast<long>(reply), sizeof reply);
     if (n <= 0) return;

@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 
+#include "runtime/command_tree.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
@@ -14,7 +15,6 @@ uint16_t error_code = 0;
 void* error_address = nullptr;
 void* error_frame = nullptr;
 
-// Set while the exit sequence runs, so that a fault there ends the process at once.
 volatile bool exit_in_progress = false;
 
 void init_modules() {
@@ -36,6 +36,8 @@ void finalize_modules() {
 
 void halt_program() {
     exit_in_progress = true;
+    // No command outlives an installer ended from outside.
+    if (stop_signal != 0) end_commands(stop_signal);
     exit_sequence();
     // Ended from outside: with the terminal given back, the parent learns how it ended.
     if (stop_signal != 0 && error_address == nullptr) die_by_stop_signal();

@@ -3,8 +3,8 @@
 #include <signal.h>
 #include <sys/syscall.h>
 
+#include "runtime/command_tree.h"
 #include "runtime/process.h"
-#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -49,10 +49,12 @@ void set_default_action(int signal) {
     sigaction(signal, &action, nullptr);
 }
 
-// Stops by SIGTSTP's own default action, so the shell sees an ordinary stop, with the
-// terminal given back for that time.
+// Stops by SIGTSTP's own default action, so the shell sees an ordinary stop, with the terminal
+// given back and every process of the commands stopped with it; on SIGCONT they all go on.
 void pause_here() {
     pause_requested = 0;
+    ProcessList commands;
+    freeze_commands(commands);
     if (before_pause) before_pause();
     set_default_action(SIGTSTP);
     system_call(SYS_kill, system_call(SYS_getpid), SIGTSTP);
@@ -60,6 +62,8 @@ void pause_here() {
     change_mask(SIG_BLOCK, signal_bit(SIGTSTP));
     catch_signal(SIGTSTP, on_pause_signal);
     if (after_pause) after_pause();
+    signal_commands(commands, SIGCONT);
+    release_process_list(commands);
 }
 
 }  // namespace
@@ -76,19 +80,25 @@ void catch_stop_signals() {
 
 void let_signals_in(bool in) { change_mask(in ? SIG_UNBLOCK : SIG_BLOCK, held_signal_mask); }
 
-void act_on_signals() {
-    // Whatever arrived while held back is delivered now.
-    let_signals_in(true);
-    let_signals_in(false);
-    if (stop_signal != 0) halt_program();
-    pause_if_asked();
+bool take_held_signals(bool ending_only) {
+    uint64_t pending = 0;
+    system_call(SYS_rt_sigpending, reinterpret_cast<long>(&pending), sizeof pending);
+    if (pending & held_signal_mask) {
+        // Whatever arrived while held back is delivered now.
+        let_signals_in(true);
+        let_signals_in(false);
+    }
+    if (stop_signal != 0) return true;
+    return !ending_only && pause_requested != 0;
 }
 
-void pause_if_asked() {
+void act_on_signals() {
+    // Never twice: the exit path's own waits only cut their output short.
+    if (exit_in_progress) return;
+    take_held_signals();
+    if (stop_signal != 0) halt_program();
     if (pause_requested) pause_here();
 }
-
-bool pause_pending() { return pause_requested != 0; }
 
 void die_by_stop_signal() {
     const int signal = stop_signal;

@@ -1,12 +1,15 @@
 // Answers piped in with the output in a file, and input that ends before a question is answered:
 // the end of input is never taken as an answer.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -145,12 +148,16 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
 // True once the process is gone or a zombie, within two seconds.
 bool ends_soon(pid_t pid) {
     for (int i = 0; i < 200; ++i) {
-        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-        const size_t state = stat.rfind(')');
-        if (state == std::string::npos || stat.compare(state, 3, ") Z") == 0) return true;
+        const char state = process_state(pid);
+        if (state == 0 || state == 'Z') return true;
         usleep(10000);
     }
     return false;
+}
+
+void expect_death_by(int status, int signal) {
+    ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
 }
 
 TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
@@ -190,6 +197,68 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
             EXPECT_EQ(s.commands(), expected);
         }
     }
+}
+
+// Waiting for a line from a FIFO that never ends it, or from /dev/zero, which always has more: a
+// signal from outside ends the wait at once.
+TEST(EarlyEnd, ASignalEndsTheWaitForALineFromAFifoOrDevZero) {
+    for (const std::string input : {"fifo", "/dev/zero"}) {
+        for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+            SCOPED_TRACE(input + ", " + strsignal(signal));
+            Session s;
+            const std::string fifo = s.dir.file("fifo");
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+            ASSERT_TRUE(s.program.start({"/bin/sh", "-c", std::string("exec '") + ZUVA_INSTALL_PATH + "' < " +
+                                                              (input == "fifo" ? fifo : input)},
+                                        s.environment(), s.dir.path));
+            const int writer = open(fifo.c_str(), O_RDWR);  // open to the end: the line never comes
+            ASSERT_TRUE(s.program.wait_for_text(welcome.text)) << s.program.screen.dump();
+            if (input == "fifo") {
+                ASSERT_EQ(write(writer, "\n", 1), 1);
+                ASSERT_TRUE(s.program.wait_for_text(interest.text)) << s.program.screen.dump();
+            }
+            kill(s.program.pid, signal);
+            expect_death_by(s.program.wait_exit(2000), signal);
+            close(writer);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            expect_screen_reset(s.program.screen);
+        }
+    }
+}
+
+// A signal at any moment around the start of a command (before the fork, between the fork and
+// the wait, while the shell starts) reaches the installer's wait and the command: none is missed.
+TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
+    Session s;
+    const std::string bin = command_script(s, "mount", "echo $$ > mount.pid\nexec sleep 5\n");
+    const std::string marker = s.dir.file("mount.pid");
+    auto run = [&](const std::function<void(pid_t)>& meanwhile) {
+        unlink(marker.c_str());
+        return run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\n", s.dir.file("screen.out"),
+                              s.environment(bin), s.dir.path, 2000, {}, -1, meanwhile);
+    };
+    // When the installer forks the command once the answers are in; the signals are spread from
+    // half that time to half as long again.
+    auto started = std::chrono::steady_clock::now();
+    std::chrono::microseconds to_fork{0};
+    run([&](pid_t pid) {
+        const std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+        while (read_file(children).empty()) usleep(10);
+        to_fork = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+        kill(pid, SIGKILL);
+    });
+    constexpr int runs = 200;
+    int missed = 0;
+    for (int i = 0; i < runs; ++i) {
+        RedirectedRun r = run([&](pid_t pid) {
+            usleep(static_cast<useconds_t>(to_fork.count() * (runs + 2 * i) / (2 * runs)));
+            kill(pid, SIGTERM);
+        });
+        const bool ended = r.status != -1 && WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM;
+        const std::string command = read_file(marker);
+        if (!ended || (!command.empty() && !ends_soon(std::stoi(command)))) ++missed;
+    }
+    EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in";
 }
 
 // The installer started with SIGHUP ignored (nohup) keeps it ignored for its commands, so a
