@@ -2,12 +2,14 @@
 #include "console/keyboard.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/syscall.h>
 
 #include <cerrno>
 #include <ctime>
 #include <string_view>
 
+#include "console/raw_terminal.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
@@ -30,6 +32,8 @@ namespace {
 // The terminal's reads and waits go through the program's own system-call layer, so that a
 // fault report made during a wait for a key still lists every caller.
 int32_t terminal_read(uint8_t* into, int32_t count) {
+    // A read from the background would stop the installer with its signals held back.
+    wait_for_foreground(keyboard_fd, SIGTTIN);
     return static_cast<int32_t>(system_call(SYS_read, keyboard_fd, reinterpret_cast<long>(into), count));
 }
 

@@ -1,8 +1,10 @@
 #include "console/raw_terminal.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,6 +59,9 @@ void set_raw_mode(bool on) {
         if (tty_attrs_saved) tcsetattr(1, TCSANOW, &saved_tty_attrs);
         return;
     }
+    // Started in the background: what is found there are the shell's modes of the moment, not
+    // those the installer is to give back.
+    wait_for_foreground(1, SIGTTOU);
     struct termios found {};
     if (tcgetattr(1, &found) != 0) return;
     saved_tty_attrs = found;
@@ -66,6 +71,7 @@ void set_raw_mode(bool on) {
 
 void resume_raw_mode() {
     if (!tty_attrs_saved) return;
+    wait_for_foreground(1, SIGTTOU);
     struct termios raw = saved_tty_attrs;
     raw.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     raw.c_oflag &= ~tcflag_t(OPOST);
@@ -73,6 +79,27 @@ void resume_raw_mode() {
     raw.c_cflag &= ~tcflag_t(CSIZE | PARENB);
     raw.c_cflag |= CS8;
     tcsetattr(1, TCSANOW, &raw);
+}
+
+void wait_for_foreground(int fd, int signal) {
+    struct sigaction action {};
+    sigset_t blocked;
+    sigaction(signal, nullptr, &action);
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    // The kernel lets the request through then (or, for a read, fails it, as it would anyway).
+    if (action.sa_handler == SIG_IGN || sigismember(&blocked, signal)) return;
+    for (;;) {
+        const pid_t group = tcgetpgrp(fd);
+        if (group < 0 || group == getpgrp()) return;  // not the controlling terminal, or ours
+        // Where job control stops nothing (no shell to continue the group), go on as the kernel would.
+        if (!stop_until_continued(signal)) return;
+    }
+}
+
+bool terminal_held_by_others() {
+    const pid_t group = tcgetpgrp(1);
+    if (group <= 0 || group == getpgrp()) return false;
+    return kill(-group, 0) == 0 || errno == EPERM;
 }
 
 void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row) {

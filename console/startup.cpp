@@ -121,13 +121,19 @@ void console_start() {
 
 void console_exit() {
     // Runs on every end, from the fault handler too: only system calls, no allocation.
-    if (stop_signal != 0) {
-        // Ended from outside: the screen left as the dialogue's own endings leave it.
-        apply_attr(0x07);
-        clear_screen();
+    if (!output_redirected && terminal_held_by_others()) {
+        // Stopped, then ended from the shell that has the terminal now: the screen and the modes
+        // are the shell's, and the installer gave its own back when it stopped.
+        out_count = 0;
+    } else {
+        if (stop_signal != 0) {
+            // Ended from outside: the screen left as the dialogue's own endings leave it.
+            apply_attr(0x07);
+            clear_screen();
+        }
+        flush_output();
+        set_raw_mode(false);
     }
-    flush_output();
-    set_raw_mode(false);
     release_screen_cells();
 }
 

@@ -36,6 +36,9 @@ void finalize_modules() {
 
 void halt_program() {
     exit_in_progress = true;
+    // From the background (a command took the terminal, or a stopped installer continued by
+    // `kill %1`) the terminal requests below must not stop the process.
+    hold_terminal_stops(true);
     // No command outlives an installer ended from outside.
     if (stop_signal != 0) end_commands(stop_signal);
     exit_sequence();

@@ -1,7 +1,8 @@
 // Signals sent from outside to end or pause the installer: SIGTERM, SIGINT and SIGQUIT end it
-// through the one exit path, SIGTSTP pauses it with the terminal given back. They are held back
-// while the program draws or works, and taken only where it waits (for a key, a line, a
-// command), so a signal never cuts a control sequence or the screen model in half.
+// through the one exit path, SIGTSTP pauses it with the terminal given back, SIGCONT (whoever
+// stopped it) has it take the terminal again. They are held back while the program draws or
+// works, and taken only where it waits (for a key, a line, a command, the terminal), so a signal
+// never cuts a control sequence or the screen model in half.
 #pragma once
 
 #include <poll.h>
@@ -27,8 +28,8 @@ void catch_stop_signals();
 extern uint64_t open_signal_mask;
 extern uint64_t held_signal_mask;
 
-// Runs the handlers of held signals that came meanwhile. True when an ending signal or a pause
-// is noted and not yet acted on (only an ending signal when ending_only).
+// Runs the handlers of held signals that came meanwhile. True when an ending signal, a pause or
+// a continuation is noted and not yet acted on (only an ending signal when ending_only).
 bool take_held_signals(bool ending_only = false);
 
 // A wait on the descriptors (none: a sleep) with the held signals let in, from the check to the
@@ -47,10 +48,19 @@ inline long wait_letting_signals_in(pollfd* fds, long count, int32_t timeout_ms,
                        sizeof mask);
 }
 
-// Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP.
+// Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP,
+// takes the terminal again after SIGCONT.
 void act_on_signals();
+// Stops by the given job-control signal's default action, as the kernel would stop it, but with
+// the ending signals let in meanwhile, so that `kill %1` (SIGTERM, then SIGCONT) ends a stopped
+// installer. Ends through halt_program when an ending signal came; false when no stop happened
+// (a process group without a shell to continue it, where job control stops nothing).
+bool stop_until_continued(int signal);
 // Lets the held signals in (true) or holds them back again (false).
 void let_signals_in(bool in);
+// Holds SIGTTOU off (true) or gives it back (false): a terminal request from the background that
+// must not stop the process, as on the way out.
+void hold_terminal_stops(bool hold);
 // The exit path's last step after an ending signal: the default action of that signal.
 [[noreturn]] void die_by_stop_signal();
 

@@ -155,6 +155,10 @@ bool ends_soon(pid_t pid) {
     return false;
 }
 
+bool appears(Session& s, const std::string& name) {
+    return s.program.wait_for([&] { return access(s.dir.file(name).c_str(), F_OK) == 0; });
+}
+
 void expect_death_by(int status, int signal) {
     ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
     EXPECT_EQ(WTERMSIG(status), signal);
@@ -261,6 +265,31 @@ TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
     EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in";
 }
 
+// Commands that take the terminal's foreground (bash with job control), ignore the signal and run
+// longer than the test, or start more than 64 processes, side by side or in a chain 150 deep: the
+// installer still dies by the signal on a terminal given back, and no process of theirs is left.
+TEST(EarlyEnd, NoProcessOfACommandOutlivesAnEndingSignal) {
+    const std::pair<std::string, std::string> scripts[] = {
+        {"/bin/bash", "set -m\ntrap '' INT TERM QUIT\necho $$ > mount.waiting\nsleep 600\n"},
+        {"/bin/sh", "trap '' INT\nfor i in $(seq 100); do sleep 600 & done\necho $$ > mount.waiting\nwait\n"},
+        {"/bin/sh", "f() { if [ $1 -gt 0 ]; then f $(($1 - 1)) & wait; else echo $$ > mount.waiting; sleep 600; fi; }\n"
+                    "f 150\n"}};
+    for (const auto& [shell, body] : scripts) {
+        for (int signal : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(body + strsignal(signal));
+            Session s;
+            std::vector<std::string> commands;
+            ASSERT_TRUE(s.start(command_script(s, "mount", body, shell)));
+            ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "mount.waiting"));
+            kill(s.program.pid, signal);
+            expect_death_by(s.program.wait_exit(3000), signal);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            expect_screen_reset(s.program.screen);
+            EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        }
+    }
+}
+
 // The installer started with SIGHUP ignored (nohup) keeps it ignored for its commands, so a
 // hang-up cannot cut the copy short.
 TEST(RedirectedDialogue, SigHupIgnoredAtStartStaysIgnoredForTheCommands) {
@@ -276,6 +305,94 @@ TEST(RedirectedDialogue, SigHupIgnoredAtStartStaysIgnoredForTheCommands) {
     EXPECT_EQ(WEXITSTATUS(run.status), 0);
     EXPECT_EQ(std::stoull(read_file(s.dir.file("ignored")), nullptr, 16) & 1, 1u) << "SIGHUP, bit 0";
     EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
+// The installer started from bash with job control, stopped (SIGTSTP from outside) or sent to the
+// background, and ended from bash: `kill %1` sends SIGTERM and SIGCONT, and the installer must not
+// stop again before it acts on the SIGTERM. During a command, all of its processes (more than 64
+// here) stop with the installer, and a SIGTERM that comes while they are stopped ends them all
+// once bash continues the job.
+TEST(EarlyEnd, AStoppedOrBackgroundInstallerEndsFromTheJobControlShell) {
+    for (const std::string how : {"stopped at a question", "stopped in a command", "started with &", "sent on with bg"}) {
+        SCOPED_TRACE(how);
+        Session s;
+        const std::string bin = command_script(
+            s, "df", "for i in $(seq 70); do sleep 600 & done\necho $$ > df.waiting\nwait\n");
+        ASSERT_TRUE(s.program.start({"/bin/bash", "--norc", "--noprofile", "-i"}, s.environment(bin), s.dir.path));
+        s.program.type("PS1='$ '; set -b; stty -g > before; touch started\r");
+        ASSERT_TRUE(appears(s, "started"));
+        const std::string install = std::string("'") + ZUVA_INSTALL_PATH + "'";
+        const pid_t shell = s.program.pid;
+        auto installer = [&] { return std::atoi(read_file("/proc/" + std::to_string(shell) + "/task/" +
+                                                          std::to_string(shell) + "/children").c_str()); };
+        // Typing waits for bash's prompt: taking the terminal back, bash drops what came before.
+        auto stop = [&](int signal) {
+            const size_t shown = s.program.output.size();
+            kill(installer(), signal);
+            ASSERT_TRUE(s.program.wait_for([&] {
+                const size_t report = s.program.output.find("Stopped", shown);
+                return report != std::string::npos && s.program.output.find("$ ", report) != std::string::npos;
+            })) << s.program.screen.dump();
+        };
+        if (how == "started with &") {
+            s.program.type(install + " &\r");
+            ASSERT_TRUE(s.program.wait_for([&] { return installer() > 0 && process_state(installer()) == 'T'; }));
+        } else {
+            s.program.type(install + "\r");
+            ASSERT_TRUE(s.at(welcome));
+        }
+        const pid_t ending = installer();
+        if (how == "stopped at a question") {
+            // Whoever stopped it (SIGSTOP, or SIGTSTP, which gives the terminal back), after `fg`
+            // it takes raw mode again and puts the cursor back, once.
+            for (int signal : {SIGSTOP, SIGTSTP}) {
+                stop(signal);
+                const size_t shown = s.program.output.size();
+                s.program.type("fg\r");
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[14;42H", shown) != std::string::npos; }));
+                s.program.pump(200);
+                const std::string after = s.program.output.substr(shown);
+                EXPECT_EQ(after.find("\x1b[14;42H"), after.rfind("\x1b[14;42H")) << strsignal(signal);
+                termios raw{};
+                EXPECT_TRUE(tcgetattr(s.program.master, &raw) == 0 && !(raw.c_lflag & (ICANON | ECHO | ISIG)));
+            }
+            stop(SIGTSTP);
+            s.program.type("kill %1\r");
+        } else if (how == "stopped in a command") {
+            std::vector<std::string> commands;
+            ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "df.waiting"));
+            stop(SIGTSTP);
+            const std::vector<pid_t> command = processes_in(s.dir.path, shell);
+            EXPECT_GT(command.size(), 70u);
+            // A stop takes effect once each has been scheduled again.
+            EXPECT_TRUE(s.program.wait_for([&] {
+                return std::all_of(command.begin(), command.end(), [](pid_t pid) { return process_state(pid) == 'T'; });
+            }, 3000));
+            kill(installer(), SIGTERM);
+            s.program.type("fg\r");
+        } else {
+            if (how == "sent on with bg") {
+                stop(SIGTSTP);
+                const size_t shown = s.program.output.size();
+                s.program.type("bg\r");
+                // It stops again as soon as it takes raw mode from the background, and bash says so.
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("Stopped", shown) != std::string::npos; }));
+            }
+            s.program.type("kill %1\r");
+        }
+        // By SIGTERM: bash's report, or, while bash has not reaped it (its job table can lag behind
+        // a job that is continued and ends at once), the status the ended installer holds.
+        EXPECT_TRUE(s.program.wait_for([&] {
+            const std::string stat = read_file("/proc/" + std::to_string(ending) + "/stat");
+            const size_t state = stat.rfind(") ");
+            if (state != std::string::npos && stat[state + 2] == 'Z') return std::stoi(stat.substr(stat.rfind(' '))) == SIGTERM;
+            return s.program.screen.contains("Terminated");
+        }, 3000)) << s.program.screen.dump();
+        EXPECT_TRUE(s.program.wait_for([&] { return processes_in(s.dir.path, shell).empty(); }, 3000));
+        s.program.type("stty -g > after; touch done\r");
+        ASSERT_TRUE(appears(s, "done"));
+        EXPECT_EQ(read_file(s.dir.file("after")), read_file(s.dir.file("before")));
+    }
 }
 
 // A CR that ends one read and a CR that opens the next are two line ends: the empty line answers
