@@ -102,6 +102,7 @@ void console_start() {
         cursor_row = 1;
         return;
     }
+    open_nonblocking_output();
     set_raw_mode(true);
     uint8_t column = 0, row = 0;
     query_cursor_position(column, row);
@@ -134,6 +135,7 @@ void console_exit() {
         flush_output();
         set_raw_mode(false);
     }
+    close_nonblocking_output();
     release_screen_cells();
 }
 
