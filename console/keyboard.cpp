@@ -2,12 +2,14 @@
 #include "console/keyboard.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/syscall.h>
 
 #include <cerrno>
 #include <ctime>
 #include <string_view>
 
+#include "console/raw_terminal.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
@@ -30,18 +32,16 @@ namespace {
 // The terminal's reads and waits go through the program's own system-call layer, so that a
 // fault report made during a wait for a key still lists every caller.
 int32_t terminal_read(uint8_t* into, int32_t count) {
+    // A read from the background would stop the installer with its signals held back.
+    wait_for_foreground(keyboard_fd, SIGTTIN);
     return static_cast<int32_t>(system_call(SYS_read, keyboard_fd, reinterpret_cast<long>(into), count));
 }
 
 // Signals from outside are let in only while waiting here, and acted on at once.
 bool terminal_wait(int32_t timeout_ms) {
     pollfd keyboard{keyboard_fd, POLLIN, 0};
-    timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
-    const uint64_t mask = open_signal_mask & ~held_signal_mask;
     for (;;) {
-        long ready = system_call(SYS_ppoll, reinterpret_cast<long>(&keyboard), 1,
-                                 timeout_ms < 0 ? 0 : reinterpret_cast<long>(&limit),
-                                 reinterpret_cast<long>(&mask), sizeof mask);
+        long ready = wait_letting_signals_in(&keyboard, 1, timeout_ms);
         if (ready >= 0) return ready > 0;
         if (last_os_error != EINTR) return false;
         act_on_signals();

@@ -12,6 +12,7 @@
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
 #include "runtime/process.h"
+#include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
 namespace zuva {
@@ -94,10 +95,19 @@ void read_terminal_line(TextStream& stream) {
 // the second half of its CR LF, not a line end of its own. Kept in the driver's part of the record.
 constexpr int read_ended_in_cr = 0;
 
+// A pipe, a FIFO or a file: waited for with the signals let in, never read while they are held
+// back. Input that is always ready (a file, /dev/zero) never blocks the wait, so what came in
+// meanwhile is taken before each read all the same.
+void wait_for_plain_input(int32_t fd) {
+    pollfd input{fd, POLLIN, 0};
+    while (wait_letting_signals_in(&input, 1, -1) == -1 && last_os_error == 4 /* EINTR */) act_on_signals();
+}
+
 void read_plain(TextStream& stream) {
     char* buffer = stream.buf_ptr;
     int32_t n = 0;
     for (;;) {
+        wait_for_plain_input(stream.handle);
         long got = system_call(SYS_read, stream.handle, reinterpret_cast<long>(buffer), stream.buf_size);
         if (got == -1 && last_os_error == 4) continue;  // EINTR
         n = got > 0 ? static_cast<int32_t>(got) : 0;

@@ -1,13 +1,19 @@
 #include "console/raw_terminal.h"
 
 #include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <ctime>
 
 #include "console/screen_output.h"
 #include "runtime/disk_file.h"
+#include "runtime/process.h"
+#include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
 namespace zuva {
@@ -33,6 +39,12 @@ uint8_t read_byte_number(std::string_view text) {
     return static_cast<uint8_t>(value);
 }
 
+long now_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
 bool same_terminal(int a, int b) {
     struct stat sa {}, sb {};
     if (fstat(a, &sa) != 0 || fstat(b, &sb) != 0) return false;
@@ -47,6 +59,9 @@ void set_raw_mode(bool on) {
         if (tty_attrs_saved) tcsetattr(1, TCSANOW, &saved_tty_attrs);
         return;
     }
+    // Started in the background: what is found there are the shell's modes of the moment, not
+    // those the installer is to give back.
+    wait_for_foreground(1, SIGTTOU);
     struct termios found {};
     if (tcgetattr(1, &found) != 0) return;
     saved_tty_attrs = found;
@@ -56,6 +71,7 @@ void set_raw_mode(bool on) {
 
 void resume_raw_mode() {
     if (!tty_attrs_saved) return;
+    wait_for_foreground(1, SIGTTOU);
     struct termios raw = saved_tty_attrs;
     raw.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     raw.c_oflag &= ~tcflag_t(OPOST);
@@ -63,6 +79,27 @@ void resume_raw_mode() {
     raw.c_cflag &= ~tcflag_t(CSIZE | PARENB);
     raw.c_cflag |= CS8;
     tcsetattr(1, TCSANOW, &raw);
+}
+
+void wait_for_foreground(int fd, int signal) {
+    struct sigaction action {};
+    sigset_t blocked;
+    sigaction(signal, nullptr, &action);
+    sigprocmask(SIG_BLOCK, nullptr, &blocked);
+    // The kernel lets the request through then (or, for a read, fails it, as it would anyway).
+    if (action.sa_handler == SIG_IGN || sigismember(&blocked, signal)) return;
+    for (;;) {
+        const pid_t group = tcgetpgrp(fd);
+        if (group < 0 || group == getpgrp()) return;  // not the controlling terminal, or ours
+        // Where job control stops nothing (no shell to continue the group), go on as the kernel would.
+        if (!stop_until_continued(signal)) return;
+    }
+}
+
+bool terminal_held_by_others() {
+    const pid_t group = tcgetpgrp(1);
+    if (group <= 0 || group == getpgrp()) return false;
+    return kill(-group, 0) == 0 || errno == EPERM;
 }
 
 void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row) {
@@ -90,8 +127,16 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
     system_call(SYS_write, 0, reinterpret_cast<long>("\x1b[6n"), 4);
     pollfd answer{1, POLLIN, 0};
-    timespec timeout{query_timeout_ms / 1000, (query_timeout_ms % 1000) * 1000000L};
-    if (system_call(SYS_ppoll, reinterpret_cast<long>(&answer), 1, reinterpret_cast<long>(&timeout), 0) <= 0) return;
+    // An ending signal ends the wait and the installer; any other lets the rest of it go on.
+    const long end = now_ms() + query_timeout_ms;
+    long ready;
+    for (;;) {
+        const auto left = static_cast<int32_t>(std::max(end - now_ms(), 0L));
+        ready = wait_letting_signals_in(&answer, 1, left, true);
+        if (ready != -1 || last_os_error != EINTR) break;
+        if (stop_signal != 0) halt_program();
+    }
+    if (ready <= 0) return;
     char reply[reply_limit];
     long n = system_call(SYS_read, 1, reinterpret_cast<long>(reply), sizeof reply);
     if (n <= 0) return;

@@ -15,8 +15,17 @@ extern bool tty_attrs_saved;
 
 void set_raw_mode(bool on);
 // Raw mode again after a pause, made from the attributes found at start, not from what the
-// shell left meanwhile.
+// shell left meanwhile. Taken only in the terminal's foreground (see wait_for_foreground).
 void resume_raw_mode();
+// A terminal request (SIGTTOU) or read (SIGTTIN) from the background of the controlling terminal
+// on fd would stop the installer with its signals held back, and every SIGCONT would only repeat
+// the request and the stop. So it stops here by that signal itself, as job control would, with
+// the ending signals let in, until it is in the foreground; ends through halt_program when one
+// comes. Returns at once where there is no job control, or the signal is ignored or held off.
+void wait_for_foreground(int fd, int signal);
+// Another process group that is still alive has the terminal's foreground (the user's shell after
+// a stop): the way out leaves its screen and modes alone.
+bool terminal_held_by_others();
 // Column and row of the terminal's cursor, each 0 when there is no usable answer.
 void query_cursor_position(uint8_t& column, uint8_t& row);
 // Reads a cursor position report out of the bytes of one read; 0, 0 when there is none.

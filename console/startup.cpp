@@ -102,6 +102,7 @@ void console_start() {
         cursor_row = 1;
         return;
     }
+    open_nonblocking_output();
     set_raw_mode(true);
     uint8_t column = 0, row = 0;
     query_cursor_position(column, row);
@@ -121,13 +122,20 @@ void console_start() {
 
 void console_exit() {
     // Runs on every end, from the fault handler too: only system calls, no allocation.
-    if (stop_signal != 0) {
-        // Ended from outside: the screen left as the dialogue's own endings leave it.
-        apply_attr(0x07);
-        clear_screen();
+    if (!output_redirected && terminal_held_by_others()) {
+        // Stopped, then ended from the shell that has the terminal now: the screen and the modes
+        // are the shell's, and the installer gave its own back when it stopped.
+        out_count = 0;
+    } else {
+        if (stop_signal != 0) {
+            // Ended from outside: the screen left as the dialogue's own endings leave it.
+            apply_attr(0x07);
+            clear_screen();
+        }
+        flush_output();
+        set_raw_mode(false);
     }
-    flush_output();
-    set_raw_mode(false);
+    close_nonblocking_output();
     release_screen_cells();
 }
 

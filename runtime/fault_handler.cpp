@@ -7,8 +7,6 @@
 
 namespace zuva {
 
-extern volatile bool exit_in_progress;
-
 namespace {
 
 // Own stack for the fault handler, so that a stack overflow still ends in the report.

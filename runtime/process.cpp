@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 
+#include "runtime/command_tree.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
@@ -14,13 +15,14 @@ uint16_t error_code = 0;
 void* error_address = nullptr;
 void* error_frame = nullptr;
 
-// Set while the exit sequence runs, so that a fault there ends the process at once.
 volatile bool exit_in_progress = false;
 
 void init_modules() {
+    // A module counts from the moment its start-up begins: whatever it changed before a fault
+    // or an ending signal stopped it (the terminal's raw mode) is undone on the way out.
     for (int i = 0; i < module_count; ++i) {
-        if (module_table[i].initialise) module_table[i].initialise();
         modules_initialised = i + 1;
+        if (module_table[i].initialise) module_table[i].initialise();
     }
 }
 
@@ -34,6 +36,11 @@ void finalize_modules() {
 
 void halt_program() {
     exit_in_progress = true;
+    // From the background (a command took the terminal, or a stopped installer continued by
+    // `kill %1`) the terminal requests below must not stop the process.
+    hold_terminal_stops(true);
+    // No command outlives an installer ended from outside.
+    if (stop_signal != 0) end_commands(stop_signal);
     exit_sequence();
     // Ended from outside: with the terminal given back, the parent learns how it ended.
     if (stop_signal != 0 && error_address == nullptr) die_by_stop_signal();

@@ -44,6 +44,9 @@ void os_interface_init();
 void os_interface_exit();
 
 void init_modules();
+// Set while the exit sequence runs: a fault there ends the process at once, and a wait there
+// cuts its output short instead of ending a second time.
+extern volatile bool exit_in_progress;
 void finalize_modules();
 void exit_sequence();
 [[noreturn]] void halt_program();

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "runtime/command_tree.h"
 #include "runtime/process.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
@@ -12,61 +13,35 @@ namespace zuva {
 
 namespace {
 
-constexpr int max_command_processes = 64;
+constexpr long pidfd_open_call = 434;  // SYS_pidfd_open, Linux 5.3 and later
+constexpr long no_hang = 1;            // WNOHANG
+constexpr int eintr = 4;
+constexpr int32_t fallback_poll_ms = 20;
 
-struct ProcessTree {
-    int32_t pids[max_command_processes];
-    int count = 0;
-};
-
-// "/proc/PID/task/PID/children": the children of the process's one thread.
-void children_path(char* path, int32_t pid) {
-    char digits[12];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + pid % 10);
-        pid /= 10;
-    } while (pid > 0);
-    auto put = [&path](const char* text) {
-        while (*text) *path++ = *text++;
-    };
-    auto put_pid = [&] {
-        for (int i = n; i > 0; --i) *path++ = digits[i - 1];
-    };
-    put("/proc/");
-    put_pid();
-    put("/task/");
-    put_pid();
-    put("/children");
-    *path = '\0';
-}
-
-// Adds the process and, once it is stopped and cannot start more, the children it has, and
-// theirs: a signal to the shell alone would leave the command it started running.
-void freeze_tree(ProcessTree& tree, int32_t pid) {
-    if (tree.count == max_command_processes) return;
-    if (system_call(SYS_kill, pid, 19 /* SIGSTOP */) != 0) return;
-    tree.pids[tree.count++] = pid;
-    char path[64];
-    children_path(path, pid);
-    long fd = system_call(SYS_open, reinterpret_cast<long>(path), 0);
-    if (fd < 0) return;  // no /proc: the process itself is all that is known
-    char list[512];
-    long got = system_call(SYS_read, fd, reinterpret_cast<long>(list), sizeof list);
-    system_call(SYS_close, fd);
-    int32_t child = 0;
-    for (long i = 0; i < got; ++i) {
-        if (list[i] >= '0' && list[i] <= '9') {
-            child = child * 10 + (list[i] - '0');
-        } else if (child > 0) {
-            freeze_tree(tree, child);
-            child = 0;
+// Waits for the child with the held signals let in from the check to the block: a signal that
+// comes just after the fork, or while the installer is stopped during the command, is acted on at
+// once instead of being noted and slept through. The child's pidfd is the wait's descriptor;
+// without one (an older kernel) the wait looks again every 20 ms.
+long wait_for_command(long pid, int& status) {
+    long pidfd = system_call(pidfd_open_call, pid, 0);
+    pollfd child{static_cast<int>(pidfd), POLLIN, 0};
+    long waited;
+    for (;;) {
+        waited = system_call(SYS_wait4, pid, reinterpret_cast<long>(&status), no_hang, 0);
+        if (waited != 0 && !(waited == -1 && last_os_error == eintr)) break;
+        long ready = pidfd >= 0 ? wait_letting_signals_in(&child, 1, -1)
+                                : wait_letting_signals_in(nullptr, 0, fallback_poll_ms);
+        if (ready == -1 && last_os_error == eintr) {
+            // Ends the installer, and with it the command; or pauses them both.
+            act_on_signals();
+        } else if (ready == -1) {
+            // The wait itself cannot be made: block on the child as before.
+            waited = system_call(SYS_wait4, pid, reinterpret_cast<long>(&status), 0, 0);
+            if (waited != -1 || last_os_error != eintr) break;
         }
     }
-}
-
-void signal_tree(const ProcessTree& tree, int signal) {
-    for (int i = 0; i < tree.count; ++i) system_call(SYS_kill, tree.pids[i], signal);
+    if (pidfd >= 0) system_call(SYS_close, pidfd);
+    return waited;
 }
 
 }  // namespace
@@ -95,28 +70,12 @@ int32_t run_shell(const BoundedString& command) {
         system_call(SYS_exit_group, 127);
     }
     if (pid > 0) {
-        // While the command runs, a signal from outside goes to it and to whatever it started.
-        // An ending signal ends the wait at once: a command that waits for its own children
-        // (a shell does, on SIGINT) must not keep the installer from giving the terminal back.
-        let_signals_in(true);
         int status = 0;
-        long waited;
-        for (;;) {
-            waited = system_call(SYS_wait4, pid, reinterpret_cast<long>(&status), 0, 0);
-            if (waited != -1 || last_os_error != 4) break;
-            let_signals_in(false);
-            if (stop_signal != 0 || pause_pending()) {
-                ProcessTree command;
-                freeze_tree(command, static_cast<int32_t>(pid));
-                if (stop_signal != 0) signal_tree(command, stop_signal);
-                pause_if_asked();
-                signal_tree(command, 18 /* SIGCONT */);
-            }
-            if (stop_signal != 0) break;
-            let_signals_in(true);
-        }
-        let_signals_in(false);
+        running_command = static_cast<int32_t>(pid);
+        long waited = wait_for_command(pid, status);
+        running_command = 0;
         result = waited > 0 ? status : -1;
+        reap_command_orphans();
     }
     delete[] line;
     delete[] args;

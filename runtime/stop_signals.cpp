@@ -3,8 +3,8 @@
 #include <signal.h>
 #include <sys/syscall.h>
 
+#include "runtime/command_tree.h"
 #include "runtime/process.h"
-#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -17,8 +17,11 @@ uint64_t held_signal_mask = 0;
 namespace {
 
 volatile int32_t pause_requested = 0;
+volatile int32_t continued = 0;
 
 uint64_t signal_bit(int signal) { return uint64_t(1) << (signal - 1); }
+
+const uint64_t ending_signals = signal_bit(SIGTERM) | signal_bit(SIGINT) | signal_bit(SIGQUIT);
 
 void change_mask(int how, uint64_t mask) {
     system_call(SYS_rt_sigprocmask, how, reinterpret_cast<long>(&mask), 0, sizeof mask);
@@ -29,6 +32,8 @@ void on_ending_signal(int signal) {
 }
 
 void on_pause_signal(int) { pause_requested = 1; }
+
+void on_continue_signal(int) { continued = 1; }
 
 // False when the signal was ignored at start: whoever started the installer wants it so.
 bool catch_signal(int signal, void (*handler)(int)) {
@@ -49,17 +54,21 @@ void set_default_action(int signal) {
     sigaction(signal, &action, nullptr);
 }
 
-// Stops by SIGTSTP's own default action, so the shell sees an ordinary stop, with the
-// terminal given back for that time.
+// Pauses with the terminal given back and every process of the commands stopped with it, so the
+// shell sees an ordinary stop; on SIGCONT they all go on, unless an ending signal came meanwhile.
 void pause_here() {
     pause_requested = 0;
+    ProcessList commands;
+    freeze_commands(commands);
+    hold_terminal_stops(true);
     if (before_pause) before_pause();
-    set_default_action(SIGTSTP);
-    system_call(SYS_kill, system_call(SYS_getpid), SIGTSTP);
-    change_mask(SIG_UNBLOCK, signal_bit(SIGTSTP));  // stopped here until SIGCONT
-    change_mask(SIG_BLOCK, signal_bit(SIGTSTP));
-    catch_signal(SIGTSTP, on_pause_signal);
+    hold_terminal_stops(false);
+    stop_until_continued(SIGTSTP);
+    // This continuation is taken up here, once.
+    continued = 0;
     if (after_pause) after_pause();
+    signal_commands(commands, SIGCONT);
+    release_process_list(commands);
 }
 
 }  // namespace
@@ -71,24 +80,59 @@ void catch_stop_signals() {
         if (catch_signal(signal, on_ending_signal)) held_signal_mask |= signal_bit(signal);
     }
     if (catch_signal(SIGTSTP, on_pause_signal)) held_signal_mask |= signal_bit(SIGTSTP);
+    if (catch_signal(SIGCONT, on_continue_signal)) held_signal_mask |= signal_bit(SIGCONT);
     change_mask(SIG_BLOCK, held_signal_mask);
 }
 
 void let_signals_in(bool in) { change_mask(in ? SIG_UNBLOCK : SIG_BLOCK, held_signal_mask); }
 
+void hold_terminal_stops(bool hold) { change_mask(hold ? SIG_BLOCK : SIG_UNBLOCK, signal_bit(SIGTTOU)); }
+
+bool take_held_signals(bool ending_only) {
+    uint64_t pending = 0;
+    system_call(SYS_rt_sigpending, reinterpret_cast<long>(&pending), sizeof pending);
+    if (pending & held_signal_mask) {
+        // Whatever arrived while held back is delivered now.
+        let_signals_in(true);
+        let_signals_in(false);
+    }
+    if (stop_signal != 0) return true;
+    return !ending_only && (pause_requested != 0 || continued != 0);
+}
+
 void act_on_signals() {
-    // Whatever arrived while held back is delivered now.
-    let_signals_in(true);
-    let_signals_in(false);
+    // Never twice: the exit path's own waits only cut their output short.
+    if (exit_in_progress) return;
+    take_held_signals();
     if (stop_signal != 0) halt_program();
-    pause_if_asked();
-}
-
-void pause_if_asked() {
     if (pause_requested) pause_here();
+    if (continued) {
+        // Stopped by someone else (SIGSTOP) and continued: whoever had the terminal meanwhile
+        // may have left it in other modes.
+        continued = 0;
+        if (after_pause) after_pause();
+    }
 }
 
-bool pause_pending() { return pause_requested != 0; }
+bool stop_until_continued(int signal) {
+    // An ending signal that came first is acted on, not slept through.
+    if (take_held_signals(true) && !exit_in_progress) halt_program();
+    const bool caught = signal == SIGTSTP && (held_signal_mask & signal_bit(SIGTSTP));
+    if (caught) set_default_action(signal);
+    continued = 0;
+    // Sent while held back, taken below together with the ending signals and SIGCONT.
+    system_call(SYS_kill, system_call(SYS_getpid), signal);
+    uint64_t blocked = 0;
+    system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&blocked), sizeof blocked);
+    const uint64_t let_in = signal_bit(signal) | ((ending_signals | signal_bit(SIGCONT)) & held_signal_mask);
+    change_mask(SIG_UNBLOCK, let_in);  // stopped here until SIGCONT
+    system_call(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&blocked), 0, sizeof blocked);
+    if (caught) catch_signal(signal, on_pause_signal);
+    const bool stopped = continued != 0;
+    continued = 0;
+    if (stop_signal != 0 && !exit_in_progress) halt_program();
+    return stopped;
+}
 
 void die_by_stop_signal() {
     const int signal = stop_signal;

@@ -1,10 +1,17 @@
 // Signals sent from outside to end or pause the installer: SIGTERM, SIGINT and SIGQUIT end it
-// through the one exit path, SIGTSTP pauses it with the terminal given back. They are held back
-// while the program draws or works, and taken only where it waits (for a key, for a command),
-// so a signal never cuts a control sequence or the screen model in half.
+// through the one exit path, SIGTSTP pauses it with the terminal given back, SIGCONT (whoever
+// stopped it) has it take the terminal again. They are held back while the program draws or
+// works, and taken only where it waits (for a key, a line, a command, the terminal), so a signal
+// never cuts a control sequence or the screen model in half.
 #pragma once
 
+#include <poll.h>
+#include <sys/syscall.h>
+
 #include <cstdint>
+#include <ctime>
+
+#include "runtime/system_call.h"
 
 namespace zuva {
 
@@ -21,13 +28,39 @@ void catch_stop_signals();
 extern uint64_t open_signal_mask;
 extern uint64_t held_signal_mask;
 
-// Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP.
+// Runs the handlers of held signals that came meanwhile. True when an ending signal, a pause or
+// a continuation is noted and not yet acted on (only an ending signal when ending_only).
+bool take_held_signals(bool ending_only = false);
+
+// A wait on the descriptors (none: a sleep) with the held signals let in, from the check to the
+// block without a gap. A ready descriptor makes ppoll return without taking the signals, so those
+// that came before are taken first. -1 with EINTR when a signal is to be acted on. Inline, so
+// that a wait adds no frame of its own to a fault report.
+inline long wait_letting_signals_in(pollfd* fds, long count, int32_t timeout_ms, bool ending_only = false) {
+    if (take_held_signals(ending_only)) {
+        last_os_error = 4;  // EINTR
+        return -1;
+    }
+    timespec limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    const uint64_t mask = open_signal_mask & ~held_signal_mask;
+    return system_call(SYS_ppoll, reinterpret_cast<long>(fds), count,
+                       timeout_ms < 0 ? 0 : reinterpret_cast<long>(&limit), reinterpret_cast<long>(&mask),
+                       sizeof mask);
+}
+
+// Where the program waits: ends through halt_program on an ending signal, pauses on SIGTSTP,
+// takes the terminal again after SIGCONT.
 void act_on_signals();
-// Pauses when SIGTSTP came, with the signals held back.
-void pause_if_asked();
-bool pause_pending();
+// Stops by the given job-control signal's default action, as the kernel would stop it, but with
+// the ending signals let in meanwhile, so that `kill %1` (SIGTERM, then SIGCONT) ends a stopped
+// installer. Ends through halt_program when an ending signal came; false when no stop happened
+// (a process group without a shell to continue it, where job control stops nothing).
+bool stop_until_continued(int signal);
 // Lets the held signals in (true) or holds them back again (false).
 void let_signals_in(bool in);
+// Holds SIGTTOU off (true) or gives it back (false): a terminal request from the background that
+// must not stop the process, as on the way out.
+void hold_terminal_stops(bool hold);
 // The exit path's last step after an ending signal: the default action of that signal.
 [[noreturn]] void die_by_stop_signal();
 

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,23 +96,45 @@ struct Session {
     }
 };
 
-// A stand-in for the named command that announces itself with NAME.waiting in the current
-// directory and waits (up to 10 s) for NAME.go before it does its work; returns the directory
-// to put first in PATH. NAME.waiting holds the process id of the script, which ignores the
-// hang-up that the end of the installer's terminal session sends, as a command run from a
-// login shell would never get one.
-inline std::string waiting_command(const Session& s, const std::string& name) {
+// A command of the test's own, put in the returned directory to come first in PATH. It ignores
+// the hang-up that the end of the installer's terminal session sends, as a command run from a
+// login shell would never get one; the body follows, run by shell.
+inline std::string command_script(const Session& s, const std::string& name, const std::string& body,
+                                  const std::string& shell = "/bin/sh") {
     const std::string bin = s.dir.file("bin");
     mkdir(bin.c_str(), 0755);
-    write_file(bin + "/" + name,
-               "#!/bin/sh\n"
-               "trap '' HUP\n"
-               "echo $$ > " + name + ".waiting\n"
-               "i=0\n"
-               "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
-               "exec '" + standins_path() + "/" + name + "' \"$@\"\n",
-               0755);
+    write_file(bin + "/" + name, "#!" + shell + "\ntrap '' HUP\n" + body, 0755);
     return bin;
+}
+
+// A stand-in for the named command that announces itself with NAME.waiting in the current
+// directory and waits (up to 10 s) for NAME.go before it does its work. NAME.waiting holds the
+// process id of the script.
+inline std::string waiting_command(const Session& s, const std::string& name) {
+    return command_script(s, name,
+                          "echo $$ > " + name + ".waiting\n"
+                          "i=0\n"
+                          "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
+                          "exec '" + standins_path() + "/" + name + "' \"$@\"\n");
+}
+
+// The processes working in the directory (the session's commands and all they started), but one.
+inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
+            found.push_back(pid);
+    }
+    return found;
+}
+
+// The one-letter state of the process in /proc (T: stopped), 0 when it is gone.
+inline char process_state(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(") ");
+    return end == std::string::npos ? 0 : stat[end + 2];
 }
 
 // True when the terminal's attributes are those of a new pseudo-terminal, as before the start.

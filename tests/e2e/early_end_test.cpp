@@ -1,12 +1,15 @@
 // Answers piped in with the output in a file, and input that ends before a question is answered:
 // the end of input is never taken as an answer.
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -145,12 +148,20 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
 // True once the process is gone or a zombie, within two seconds.
 bool ends_soon(pid_t pid) {
     for (int i = 0; i < 200; ++i) {
-        const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-        const size_t state = stat.rfind(')');
-        if (state == std::string::npos || stat.compare(state, 3, ") Z") == 0) return true;
+        const char state = process_state(pid);
+        if (state == 0 || state == 'Z') return true;
         usleep(10000);
     }
     return false;
+}
+
+bool appears(Session& s, const std::string& name) {
+    return s.program.wait_for([&] { return access(s.dir.file(name).c_str(), F_OK) == 0; });
+}
+
+void expect_death_by(int status, int signal) {
+    ASSERT_TRUE(status != -1 && WIFSIGNALED(status)) << status;
+    EXPECT_EQ(WTERMSIG(status), signal);
 }
 
 TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
@@ -189,6 +200,198 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
             expect_screen_reset(s.program.screen);
             EXPECT_EQ(s.commands(), expected);
         }
+    }
+}
+
+// Waiting for a line from a FIFO that never ends it, or from /dev/zero, which always has more: a
+// signal from outside ends the wait at once.
+TEST(EarlyEnd, ASignalEndsTheWaitForALineFromAFifoOrDevZero) {
+    for (const std::string input : {"fifo", "/dev/zero"}) {
+        for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
+            SCOPED_TRACE(input + ", " + strsignal(signal));
+            Session s;
+            const std::string fifo = s.dir.file("fifo");
+            ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+            ASSERT_TRUE(s.program.start({"/bin/sh", "-c", std::string("exec '") + ZUVA_INSTALL_PATH + "' < " +
+                                                              (input == "fifo" ? fifo : input)},
+                                        s.environment(), s.dir.path));
+            const int writer = open(fifo.c_str(), O_RDWR);  // open to the end: the line never comes
+            ASSERT_TRUE(s.program.wait_for_text(welcome.text)) << s.program.screen.dump();
+            if (input == "fifo") {
+                ASSERT_EQ(write(writer, "\n", 1), 1);
+                ASSERT_TRUE(s.program.wait_for_text(interest.text)) << s.program.screen.dump();
+            }
+            kill(s.program.pid, signal);
+            expect_death_by(s.program.wait_exit(2000), signal);
+            close(writer);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            expect_screen_reset(s.program.screen);
+        }
+    }
+}
+
+// A signal at any moment around the start of a command (before the fork, between the fork and
+// the wait, while the shell starts) reaches the installer's wait and the command: none is missed.
+TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
+    Session s;
+    const std::string bin = command_script(s, "mount", "echo $$ > mount.pid\nexec sleep 5\n");
+    const std::string marker = s.dir.file("mount.pid");
+    auto run = [&](const std::function<void(pid_t)>& meanwhile) {
+        unlink(marker.c_str());
+        return run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\n", s.dir.file("screen.out"),
+                              s.environment(bin), s.dir.path, 2000, {}, -1, meanwhile);
+    };
+    // When the installer forks the command once the answers are in; the signals are spread from
+    // half that time to half as long again.
+    auto started = std::chrono::steady_clock::now();
+    std::chrono::microseconds to_fork{0};
+    run([&](pid_t pid) {
+        const std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
+        while (read_file(children).empty()) usleep(10);
+        to_fork = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
+        kill(pid, SIGTERM);  // ends the command too: none left to write its mark into a later run
+    });
+    constexpr int runs = 200;
+    int missed = 0;
+    for (int i = 0; i < runs; ++i) {
+        RedirectedRun r = run([&](pid_t pid) {
+            usleep(static_cast<useconds_t>(to_fork.count() * (runs + 2 * i) / (2 * runs)));
+            kill(pid, SIGTERM);
+        });
+        const bool ended = r.status != -1 && WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM;
+        const std::string command = read_file(marker);
+        if (!ended || (!command.empty() && !ends_soon(std::stoi(command)))) ++missed;
+    }
+    EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in";
+}
+
+// Commands that take the terminal's foreground (bash with job control), ignore the signal and run
+// longer than the test, or start more than 64 processes, side by side or in a chain 150 deep: the
+// installer still dies by the signal on a terminal given back, and no process of theirs is left.
+TEST(EarlyEnd, NoProcessOfACommandOutlivesAnEndingSignal) {
+    const std::pair<std::string, std::string> scripts[] = {
+        {"/bin/bash", "set -m\ntrap '' INT TERM QUIT\necho $$ > mount.waiting\nsleep 600\n"},
+        {"/bin/sh", "trap '' INT\nfor i in $(seq 100); do sleep 600 & done\necho $$ > mount.waiting\nwait\n"},
+        {"/bin/sh", "f() { if [ $1 -gt 0 ]; then f $(($1 - 1)) & wait; else echo $$ > mount.waiting; sleep 600; fi; }\n"
+                    "f 150\n"}};
+    for (const auto& [shell, body] : scripts) {
+        for (int signal : {SIGTERM, SIGINT}) {
+            SCOPED_TRACE(body + strsignal(signal));
+            Session s;
+            std::vector<std::string> commands;
+            ASSERT_TRUE(s.start(command_script(s, "mount", body, shell)));
+            ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "mount.waiting"));
+            kill(s.program.pid, signal);
+            expect_death_by(s.program.wait_exit(3000), signal);
+            EXPECT_TRUE(attributes_as_new(s.program.master));
+            expect_screen_reset(s.program.screen);
+            EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        }
+    }
+}
+
+// The installer started with SIGHUP ignored (nohup) keeps it ignored for its commands, so a
+// hang-up cannot cut the copy short.
+TEST(RedirectedDialogue, SigHupIgnoredAtStartStaysIgnoredForTheCommands) {
+    std::string input;
+    for (const Step& step : full_installation()) input += step.answer + "\n";
+    Session s;
+    const std::string bin = s.dir.file("bin");
+    mkdir(bin.c_str(), 0755);
+    write_file(bin + "/cp", "#!/bin/sh\nsed -n 's/^SigIgn:\\t//p' /proc/self/status > ignored\n", 0755);
+    RedirectedRun run = run_redirected({"/bin/sh", "-c", std::string("trap '' HUP; exec '") + ZUVA_INSTALL_PATH + "'"},
+                                       input, s.dir.file("screen.out"), s.environment(bin), s.dir.path);
+    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(std::stoull(read_file(s.dir.file("ignored")), nullptr, 16) & 1, 1u) << "SIGHUP, bit 0";
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
+// The installer started from bash with job control, stopped (SIGTSTP from outside) or sent to the
+// background, and ended from bash: `kill %1` sends SIGTERM and SIGCONT, and the installer must not
+// stop again before it acts on the SIGTERM. During a command, all of its processes (more than 64
+// here) stop with the installer, and a SIGTERM that comes while they are stopped ends them all
+// once bash continues the job.
+TEST(EarlyEnd, AStoppedOrBackgroundInstallerEndsFromTheJobControlShell) {
+    for (const std::string how : {"stopped at a question", "stopped in a command", "started with &", "sent on with bg"}) {
+        SCOPED_TRACE(how);
+        Session s;
+        const std::string bin = command_script(
+            s, "df", "for i in $(seq 70); do sleep 600 & done\necho $$ > df.waiting\nwait\n");
+        ASSERT_TRUE(s.program.start({"/bin/bash", "--norc", "--noprofile", "-i"}, s.environment(bin), s.dir.path));
+        s.program.type("PS1='$ '; set -b; stty -g > before; touch started\r");
+        ASSERT_TRUE(appears(s, "started"));
+        const std::string install = std::string("'") + ZUVA_INSTALL_PATH + "'";
+        const pid_t shell = s.program.pid;
+        auto installer = [&] { return std::atoi(read_file("/proc/" + std::to_string(shell) + "/task/" +
+                                                          std::to_string(shell) + "/children").c_str()); };
+        // Typing waits for bash's prompt: taking the terminal back, bash drops what came before.
+        auto stop = [&](int signal) {
+            const size_t shown = s.program.output.size();
+            kill(installer(), signal);
+            ASSERT_TRUE(s.program.wait_for([&] {
+                const size_t report = s.program.output.find("Stopped", shown);
+                return report != std::string::npos && s.program.output.find("$ ", report) != std::string::npos;
+            })) << s.program.screen.dump();
+        };
+        if (how == "started with &") {
+            s.program.type(install + " &\r");
+            ASSERT_TRUE(s.program.wait_for([&] { return installer() > 0 && process_state(installer()) == 'T'; }));
+        } else {
+            s.program.type(install + "\r");
+            ASSERT_TRUE(s.at(welcome));
+        }
+        const pid_t ending = installer();
+        if (how == "stopped at a question") {
+            // Whoever stopped it (SIGSTOP, or SIGTSTP, which gives the terminal back), after `fg`
+            // it takes raw mode again and puts the cursor back, once.
+            for (int signal : {SIGSTOP, SIGTSTP}) {
+                stop(signal);
+                const size_t shown = s.program.output.size();
+                s.program.type("fg\r");
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[14;42H", shown) != std::string::npos; }));
+                s.program.pump(200);
+                const std::string after = s.program.output.substr(shown);
+                EXPECT_EQ(after.find("\x1b[14;42H"), after.rfind("\x1b[14;42H")) << strsignal(signal);
+                termios raw{};
+                EXPECT_TRUE(tcgetattr(s.program.master, &raw) == 0 && !(raw.c_lflag & (ICANON | ECHO | ISIG)));
+            }
+            stop(SIGTSTP);
+            s.program.type("kill %1\r");
+        } else if (how == "stopped in a command") {
+            std::vector<std::string> commands;
+            ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "df.waiting"));
+            stop(SIGTSTP);
+            const std::vector<pid_t> command = processes_in(s.dir.path, shell);
+            EXPECT_GT(command.size(), 70u);
+            // A stop takes effect once each has been scheduled again.
+            EXPECT_TRUE(s.program.wait_for([&] {
+                return std::all_of(command.begin(), command.end(), [](pid_t pid) { return process_state(pid) == 'T'; });
+            }, 3000));
+            kill(installer(), SIGTERM);
+            s.program.type("fg\r");
+        } else {
+            if (how == "sent on with bg") {
+                stop(SIGTSTP);
+                const size_t shown = s.program.output.size();
+                s.program.type("bg\r");
+                // It stops again as soon as it takes raw mode from the background, and bash says so.
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("Stopped", shown) != std::string::npos; }));
+            }
+            s.program.type("kill %1\r");
+        }
+        // By SIGTERM: bash's report, or, while bash has not reaped it (its job table can lag behind
+        // a job that is continued and ends at once), the status the ended installer holds.
+        EXPECT_TRUE(s.program.wait_for([&] {
+            const std::string stat = read_file("/proc/" + std::to_string(ending) + "/stat");
+            const size_t state = stat.rfind(") ");
+            if (state != std::string::npos && stat[state + 2] == 'Z') return std::stoi(stat.substr(stat.rfind(' '))) == SIGTERM;
+            return s.program.screen.contains("Terminated");
+        }, 3000)) << s.program.screen.dump();
+        EXPECT_TRUE(s.program.wait_for([&] { return processes_in(s.dir.path, shell).empty(); }, 3000));
+        s.program.type("stty -g > after; touch done\r");
+        ASSERT_TRUE(appears(s, "done"));
+        EXPECT_EQ(read_file(s.dir.file("after")), read_file(s.dir.file("before")));
     }
 }
 

@@ -1,6 +1,7 @@
 // A df.tmp that cannot be read ends the installer with the run-time error report.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -134,6 +135,50 @@ long current_system_call(pid_t pid) {
     return number;
 }
 
+// Stops reading the terminal until the installer is held in its output: the terminal's buffer is
+// full and the installer waits for room (or, where it cannot wait, sits in the write itself).
+bool held_in_output(const PtyProgram& program) {
+    for (int i = 0; i < 500; ++i) {
+        int unread = 0;
+        const long call = current_system_call(program.pid);
+        if ((call == SYS_ppoll || call == SYS_write) && ioctl(program.master, FIONREAD, &unread) == 0 && unread >= 4000)
+            return true;
+        usleep(10000);
+    }
+    return false;
+}
+
+// A fault while start-up waits for the terminal's cursor reply: raw mode was taken already, so it
+// is undone before the report, whose lines then end in CR LF on the restored terminal.
+TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
+    Session s;
+    s.program.answer_queries = false;
+    ASSERT_TRUE(s.start());
+    ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[6n") != std::string::npos; }));
+    kill(s.program.pid, SIGSEGV);
+    EXPECT_EQ(s.exit_status(), 216);
+    EXPECT_FALSE(report_lines(s.program.output, "\r\n").empty()) << s.program.output;
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+}
+
+// A terminal that stopped reading (a dead remote link) holds the listing: an ending signal still
+// ends the installer within a second, by that signal, with the terminal's attributes given back,
+// though nothing more of the screen gets through.
+TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
+    Session s;
+    ASSERT_TRUE(s.start(command_script(s, "df", "seq 1 200000\n")));
+    for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
+    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+    ASSERT_TRUE(held_in_output(s.program));
+    kill(s.program.pid, SIGTERM);
+    int status = 0;
+    for (int i = 0; i < 100 && waitpid(s.program.pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "not ended within a second: " << status;
+    s.program.status = status;
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
 // A fault sent while the installer waits in the kernel (for a key, for a command, for the
 // terminal to take its output) still lists every routine from the wait out to the entry.
 TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
@@ -167,9 +212,7 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
             ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
         }
         if (std::string(wait.name) == "write") {
-            // Stop reading the terminal until the installer is held in its write.
-            for (int i = 0; i < 500 && current_system_call(s.program.pid) != SYS_write; ++i) usleep(10000);
-            ASSERT_EQ(current_system_call(s.program.pid), SYS_write);
+            ASSERT_TRUE(held_in_output(s.program));
         }
         kill(s.program.pid, SIGSEGV);
         EXPECT_EQ(s.exit_status(), 216);

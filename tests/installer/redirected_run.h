@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -27,11 +28,13 @@ struct RedirectedRun {
 // env: NAME=VALUE entries that replace or add to the test's own environment. The input is written
 // whole and the pipe closed, so the program sees exactly these bytes and then the end of its input;
 // later_input, when given, follows after a pause, so that it comes in a read of its own.
-// closed_fd: a standard descriptor (0, 1 or 2) that the program starts without.
+// closed_fd: a standard descriptor (0, 1 or 2) that the program starts without. meanwhile, when
+// given, is called with the program's process id once its input is written.
 inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::string_view input,
                                     const std::string& output_path, const std::vector<std::string>& env = {},
                                     const std::string& cwd = "", int timeout_ms = 20000,
-                                    std::string_view later_input = {}, int closed_fd = -1) {
+                                    std::string_view later_input = {}, int closed_fd = -1,
+                                    const std::function<void(pid_t)>& meanwhile = {}) {
     std::vector<std::string> env_strings = zuva::test::environment_with(env);
     std::vector<std::string> arg_strings = argv;
     std::vector<char*> args = zuva::test::c_strings(arg_strings), envp = zuva::test::c_strings(env_strings);
@@ -74,6 +77,7 @@ inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::s
         write_all(later_input);
     }
     close(in[1]);
+    if (meanwhile) meanwhile(pid);
 
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
