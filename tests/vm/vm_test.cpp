@@ -234,8 +234,7 @@ int row_starting(const ScreenCells& screen, const std::string& text) {
 struct Installation {
     bool done = false;
     bool floppy_written = false;
-    long target_used_empty = -1;  // df's Used for the target before and after the copy
-    long target_used_full = -1;
+    long target_used_full = -1;  // df's Used for the installed target
     std::string target_manifest;
     std::map<std::string, ScreenCells> shots;  // the README's pictures by name
 };
@@ -302,7 +301,6 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     screen = c.answer(mount_check, "");
     ASSERT_TRUE(screen);
     EXPECT_TRUE(lists(*screen, "/dev/sda1", "/drive")) << screen->dump();
-    inst.target_used_empty = used_blocks(*screen, "/dev/sda1", "/drive");
 
     screen = c.answer(confirmation, "");
     ASSERT_TRUE(screen);
@@ -333,7 +331,6 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     EXPECT_TRUE(image_differences.empty()) << image_differences.front();
     const std::size_t compared = expect_installed_tree(tree, parse_manifest(*c.vm.report.target_manifest));
     entries_compared += compared;
-    EXPECT_TRUE(tree.count("boot/vmlinuz") && tree.count("boot/initrd.img")) << "the sample tree cannot start";
     inst.target_manifest = *c.vm.report.target_manifest;
     inst.done = !HasFailure();
     std::cout << "[ vm ] full installation: " << screens_checked << " console screens checked, " << compared
