@@ -5,7 +5,7 @@
 //   zuva-console-report TTY VCSA PORT PROGRAM [ARGS...]
 //
 // PROGRAM runs in a session of its own with TTY as its controlling terminal and standard
-// streams. While it runs, every change of VCSA (the console's cells and cursor, checked every
+// streams, and with the signals' default actions. While it runs, every change of VCSA (the console's cells and cursor, checked every
 // 50 ms) goes to the serial line PORT as "SCREEN <base64>", the last one after the program's
 // end included, then "INSTALLER-EXIT <status>" or "INSTALLER-SIGNAL <number>". PORT "-" reports
 // nothing. The exit status is the program's (128 + the signal's number after a signal).
@@ -95,6 +95,13 @@ int main(int argc, char** argv) {
     pid_t child = fork();
     if (child < 0) return 125;
     if (child == 0) {
+        // The program starts as on a console of its own, with every signal's default action,
+        // whatever its starter ignored (a shell's background job ignores SIGINT and SIGQUIT).
+        for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU, SIGUSR1, SIGUSR2})
+            signal(sig, SIG_DFL);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
         setsid();
         int fd = open(tty, O_RDWR);
         if (fd < 0) _exit(126);

@@ -54,12 +54,13 @@ std::string missing_powers() {
         if (!reason.empty()) GTEST_SKIP() << "sandbox: " << reason; \
     } while (0)
 
-// The sample CD, made once per test program by the project's own script.
+// The sample CD, made once per test program by the project's own script from this build.
 const std::string& sample_cd() {
     static TempDir dir;
     static std::string made;
     if (made.empty()) {
-        std::string command = source_dir + "/scripts/make-sample-cd " + dir.path + "/cd > /dev/null 2>&1";
+        std::string command =
+            source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + dir.path + "/cd > /dev/null 2>&1";
         if (std::system(command.c_str()) == 0) made = dir.path + "/cd";
     }
     return made;
@@ -302,6 +303,12 @@ TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
     zuva::manifest::TreeManifest target = zuva::manifest::parse_manifest(zuva::test::read_file(manifest));
     ASSERT_FALSE(target.empty()) << "no manifest of the target";
     const std::size_t compared = zuva::test::expect_installed_tree(tree, target);
+    // What the boot floppy the closing lines name starts: the target's kernel and initramfs.
+    for (const char* file : {"boot/vmlinuz", "boot/initrd.img"})
+        EXPECT_TRUE(target.count(file) && target.at(file).type == 'f' && target.at(file).size > 1000000) << file;
+    const std::string floppy = zuva::test::read_file(sample_cd() + "/boot.dsk");
+    EXPECT_EQ(floppy.size(), 1474560u) << "boot.dsk is no 1.44 MB floppy image";
+    EXPECT_EQ(floppy.substr(510, 2), "\x55\xaa") << "boot.dsk has no boot sector";
     std::cout << "[ compared ] " << compared << " entries of the sample tree with the target; "
               << "not carried: " << zuva::test::top_level_dot_names(tree).size()
               << " top-level dot name(s); extra on the target: lost+found\n";

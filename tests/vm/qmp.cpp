@@ -32,6 +32,8 @@ bool key_of(char c, std::string& key, bool& shift) {
         key = "minus";
     else if (c == '.')
         key = "dot";
+    else if (c == '=')
+        key = "equal";
     else
         return false;
     return true;

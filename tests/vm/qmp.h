@@ -23,7 +23,7 @@ public:
     // Presses the keys (QEMU key names such as "ctrl" and "c") together and lets them go.
     bool press(const std::vector<std::string>& keys);
     // Types the text key by key with the pause a key needs under emulation: letters, digits,
-    // space, / - . and '\r' for Enter.
+    // space, / - . = and '\r' for Enter.
     bool type(std::string_view text);
     // The VM's physical memory from address, size bytes long, through a file in scratch_dir.
     bool read_memory(unsigned long address, std::size_t size, const std::string& scratch_dir, std::string& bytes);

@@ -72,8 +72,12 @@ void ReportPort::take_line(const std::string& line) {
         }
         manifest.emplace(none ? "none" : "");
         manifest_ = none ? &no_manifest_ : &*manifest;
+    } else if (line == "REPORT-END") {
+        complete = true;
     } else if (line == "POWEROFF") {
         powered_off = true;
+    } else if (line == "REBOOT") {
+        rebooted = true;
     } else if (!line.empty()) {
         unknown_lines.push_back(line);
     }
@@ -102,7 +106,7 @@ std::optional<ScreenCells> ReportPort::wait_for_screen(const std::function<bool(
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         // Whatever came before the end is still looked at.
-        const bool last = std::chrono::steady_clock::now() > end || powered_off || !alive();
+        const bool last = std::chrono::steady_clock::now() > end || complete || !alive();
         read_new();
         for (; next_screen_ < screens.size(); ++next_screen_)
             if (condition(screens[next_screen_])) return screens[next_screen_++];

@@ -1,6 +1,7 @@
 // The live system's report port as a file that grows while the VM runs: the console's screens
 // (SCREEN lines carrying /dev/vcsa1 in base64), the installer's end, the manifests of the
-// target and of the CD's disk image, and the power-off.
+// target and of the CD's disk image, the report's end (the live shell follows), and the
+// power-off or reboot typed there.
 #pragma once
 
 #include <functional>
@@ -32,7 +33,9 @@ public:
     // The manifest texts; "none" when nothing was mounted there.
     std::optional<std::string> target_manifest;
     std::optional<std::string> image_manifest;
+    bool complete = false;  // REPORT-END: nothing more until the machine ends
     bool powered_off = false;
+    bool rebooted = false;
     std::vector<std::string> unknown_lines;
 
 private:

@@ -54,14 +54,19 @@ VirtualMachine::~VirtualMachine() {
     }
 }
 
-bool VirtualMachine::start(const std::string& cd_iso, const std::string& disk) {
+bool VirtualMachine::start(const std::string& cd_iso, const std::string& disk,
+                           const std::vector<std::string>& more) {
     std::vector<std::string> argv = {std::string(ZUVA_SOURCE_DIR) + "/scripts/vm",
                                      "--display", "none",
                                      "--qmp", dir.file("qmp"),
                                      "--serial0", dir.file("serial0"),
                                      "--report", dir.file("report"),
-                                     "--cd", cd_iso,
                                      "--disk", disk};
+    if (cd_iso.empty())
+        argv.push_back("--no-cd");
+    else
+        argv.insert(argv.end(), {"--cd", cd_iso});
+    argv.insert(argv.end(), more.begin(), more.end());
     std::vector<char*> args = c_strings(argv);
     const std::string log = dir.file("vm.log");
     pid = fork();
@@ -90,6 +95,12 @@ bool VirtualMachine::start(const std::string& cd_iso, const std::string& disk) {
     return true;
 }
 
+void VirtualMachine::kill_now() {
+    if (!running()) return;
+    kill(-pid, SIGKILL);
+    wait_end(5000);
+}
+
 bool VirtualMachine::running() {
     if (pid <= 0 || status != -1) return false;
     int st = 0;
@@ -109,6 +120,17 @@ int VirtualMachine::wait_end(int timeout_ms) {
 std::string VirtualMachine::console_text() {
     std::string memory;
     return qmp.read_memory(vga_text_memory, vga_text_size, dir.path, memory) ? vga_text(memory) : "";
+}
+
+std::string VirtualMachine::wait_for_console(const std::function<bool(const std::string&)>& condition,
+                                             int timeout_ms) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (running() && std::chrono::steady_clock::now() < end) {
+        std::string text = console_text();
+        if (condition(text)) return text;
+        std::this_thread::sleep_for(200ms);
+    }
+    return "";
 }
 
 bool VirtualMachine::boot(const std::string& line, int timeout_ms) {

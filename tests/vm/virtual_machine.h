@@ -1,10 +1,13 @@
-// A ZUVA virtual machine run by scripts/vm: the CD on its CD drive, a disk image as its hard
-// disk, its keyboard and memory through QMP, its live system's report port read as it grows.
+// A ZUVA virtual machine run by scripts/vm: the CD on its CD drive (or none), a disk image as its
+// hard disk, maybe a floppy, its keyboard and memory through QMP, its live system's report port
+// read as it grows.
 #pragma once
 
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "tests/support/terminal.h"
 #include "tests/vm/qmp.h"
@@ -25,13 +28,19 @@ public:
     VirtualMachine& operator=(const VirtualMachine&) = delete;
 
     // False, with the reason in error, when scripts/vm or its control socket does not come up.
-    bool start(const std::string& cd_iso, const std::string& disk);
+    // An empty cd_iso starts it without a CD; more holds further scripts/vm options (--floppy
+    // FILE, --boot-floppy).
+    bool start(const std::string& cd_iso, const std::string& disk, const std::vector<std::string>& more = {});
     bool running();
+    // Pulls the plug: QEMU and scripts/vm killed at once, as a machine switched off.
+    void kill_now();
     // Waits for the boot loader's "boot:" prompt on the VGA text screen and types the line
     // and Enter there.
     bool boot(const std::string& line, int timeout_ms);
     // The VGA text memory's characters, 80 a row; empty when it cannot be read.
     std::string console_text();
+    // Until the VGA text satisfies the condition while the machine runs; the text, or empty.
+    std::string wait_for_console(const std::function<bool(const std::string&)>& condition, int timeout_ms);
     // Until QEMU ends: scripts/vm's exit status, or -1 after the time-out.
     int wait_end(int timeout_ms);
     // What the kernel and the system wrote on the first serial line.

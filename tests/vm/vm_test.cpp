@@ -1,8 +1,11 @@
 // The installer where it belongs: a virtual machine booted from the sample ZUVA CD through its
 // boot loader, the dialogue on the machine's Linux console, typed on its keyboard and read back
-// cell by cell, the CD and the target on the machine's own drives. The tests share the CD and
-// one target disk and run in order: a full installation, a cancel over it, the installed
-// system booted, Ctrl+C at a question, and the README's pictures against the console's screens.
+// cell by cell, the CD, the target and a floppy on the machine's own drives. The tests share the
+// CD, one target disk and the floppy, and run in order: a full installation, the boot floppy
+// written at the live shell as the last screen says and ZUVA started from it without the CD, a
+// cancel over the installation, the installed system booted through the CD, a machine killed
+// during the copy and installed again, Ctrl+C at a question, the floppy with a disk that holds
+// no ZUVA, and the README's pictures against the console's screens.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,6 +14,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -47,7 +51,7 @@ bool run(const std::string& command, std::string& output) {
 // The sample CD with this build's installer, made once; or why no VM can run here.
 struct Setup {
     TempDir dir;
-    std::string cd_dir, iso, disk;
+    std::string cd_dir, iso, disk, floppy;
     std::string skip, failure;
 };
 
@@ -57,22 +61,24 @@ void make_setup(Setup& s) {
     setup_made = true;
     s.skip = vm_missing();
     if (!s.skip.empty()) return;
-    if (!std::getenv("ZUVA_VM_CACHE")) setenv("ZUVA_VM_CACHE", ZUVA_BUILD_DIR "/vm", 1);
-    setenv("ZUVA_INSTALL_BINARY", ZUVA_INSTALL_PATH, 1);
     s.cd_dir = s.dir.file("cd");
     s.iso = s.cd_dir + "/zuva-cd.iso";
     s.disk = s.dir.file("disk.img");
+    // A blank 1.44 MB disk in the floppy drive.
+    s.floppy = s.dir.file("floppy.img");
+    write_file(s.floppy, std::string(1474560, '\0'));
     std::string output;
     if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
         s.failure = "no scripts/fetch-kernel";
         return;
     }
-    if (!run(source_dir + "/scripts/fetch-kernel", output)) {
+    // This build's installer, tools and caches, wherever the build folder is.
+    if (!run(source_dir + "/scripts/fetch-kernel " ZUVA_BUILD_DIR "/vm", output)) {
         s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
         return;
     }
     output.clear();
-    if (!run(source_dir + "/scripts/make-sample-cd " + s.cd_dir, output)) {
+    if (!run(source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + s.cd_dir, output)) {
         // The Debian packages a bootable CD is made of.
         if (output.find(": missing:") != std::string::npos)
             s.skip = "no bootable CD: " + output;
@@ -100,14 +106,27 @@ const Setup& setup() {
 int screens_checked = 0;
 int boots = 0;
 std::size_t entries_compared = 0;
+std::vector<std::string> scenarios;  // those that ran without a failure
+
+// The live system's shell after the installer, on the console below the installer's last lines.
+const std::string live_shell_line = "ZUVA live system: a shell (poweroff ends it)";
+const std::string live_prompt = "zuva-live# ";
+// The installed system's banner (its second line: the splash and GRUB name ZUVA too).
+const std::string installed_banner = "The system installed on this disk has started.";
+
+std::size_t count_of(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
 
 // The console of one VM run of the installer, driven question by question.
 struct Console {
     VirtualMachine vm{setup().dir.path};
 
-    bool start() {
+    bool start(const std::string& disk = setup().disk) {
         ++boots;
-        if (!vm.start(setup().iso, setup().disk) || !vm.boot("install", 60000)) {
+        if (!vm.start(setup().iso, disk, {"--floppy", setup().floppy}) || !vm.boot("install", 60000)) {
             ADD_FAILURE() << vm.error;
             return false;
         }
@@ -144,15 +163,53 @@ struct Console {
         return screen;
     }
 
-    // The installer's end: its status on the report port, and the VM powered off.
+    // The installer's end: its status and the manifests on the report port while the machine
+    // stays up, and the live shell's prompt on the console.
     void expect_end(int status) {
-        EXPECT_EQ(vm.wait_end(60000), 0) << vm.log();
-        EXPECT_TRUE(vm.report.powered_off);
+        for (auto end = Clock::now() + std::chrono::seconds(60); !vm.report.complete && vm.running() && Clock::now() < end;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            vm.report.read_new();
+        }
+        ASSERT_TRUE(vm.report.complete) << "no REPORT-END on the report port\n" << vm.log();
+        EXPECT_FALSE(vm.report.powered_off);
         ASSERT_TRUE(vm.report.exit_status.has_value()) << "no INSTALLER-EXIT on the report port";
         EXPECT_EQ(*vm.report.exit_status, status);
         EXPECT_TRUE(vm.report.unknown_lines.empty()) << vm.report.unknown_lines.front();
+        const std::string console = vm.wait_for_console(
+            [](const std::string& text) { return text.find(live_prompt) != std::string::npos; }, 30000);
+        EXPECT_NE(console.find(live_shell_line), std::string::npos) << "no live shell; the console:\n"
+                                                                   << vm.console_text();
+    }
+
+    // Types poweroff or reboot at the live shell: the machine ends by itself and says how.
+    void end_with(const std::string& command) {
+        ASSERT_TRUE(vm.qmp.type(command + "\r")) << vm.qmp.error;
+        EXPECT_EQ(vm.wait_end(60000), 0) << vm.log() << "\nthe console:\n" << vm.console_text();
+        EXPECT_TRUE(command == "reboot" ? vm.report.rebooted : vm.report.powered_off) << command;
+    }
+
+    // Through the dialogue with the sample CD and the target /dev/sda1, both mount checks
+    // answered with y: the target's mount check, or nothing after a failure.
+    std::optional<ScreenCells> to_confirmation() {
+        if (!answer(welcome, "", 120000) || !answer(interest, "y") || !answer(warranty, "") ||
+            !answer(cd_device, "/dev/sr0") || !answer(mount_check, "y") || !answer(target_device, "/dev/sda1"))
+            return std::nullopt;
+        return answer(mount_check, "y");
     }
 };
+
+// The Used figure of the df listing's row for the device on the mount point, -1 when none.
+long used_blocks(const ScreenCells& screen, const std::string& device, const std::string& point) {
+    for (int row = 1; row <= screen.rows; ++row) {
+        std::istringstream words(screen.row(row));
+        std::string name, last, word;
+        long size = -1, used = -1;
+        words >> name >> size >> used;
+        while (words >> word) last = word;
+        if (name == device && last == point) return used;
+    }
+    return -1;
+}
 
 // A row of the df listing: the device first and the mount point last.
 bool lists(const ScreenCells& screen, const std::string& device, const std::string& point) {
@@ -176,6 +233,8 @@ int row_starting(const ScreenCells& screen, const std::string& text) {
 // What the full installation left for the tests after it.
 struct Installation {
     bool done = false;
+    bool floppy_written = false;
+    long target_used_full = -1;  // df's Used for the installed target
     std::string target_manifest;
     std::map<std::string, ScreenCells> shots;  // the README's pictures by name
 };
@@ -276,6 +335,56 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     inst.done = !HasFailure();
     std::cout << "[ vm ] full installation: " << screens_checked << " console screens checked, " << compared
               << " entries of the sample tree compared with the target, " << seconds_since(start) << " s\n";
+    if (inst.done) scenarios.push_back("full installation");
+
+    // The last screen's dd line, typed at the live shell below it as the screen shows it.
+    const std::string shown = inst.shots["closing"].row(2);
+    const std::string dd_line = shown.substr(0, shown.find("   "));
+    ASSERT_EQ(dd_line, "dd if=/cdrom/boot.dsk of=/dev/fd0");
+    const Clock::time_point dd_start = Clock::now();
+    ASSERT_TRUE(c.vm.qmp.type(dd_line + "\r")) << c.vm.qmp.error;
+    const std::string console = c.vm.wait_for_console(
+        [](const std::string& text) { return count_of(text, live_prompt) >= 2; }, 120000);
+    EXPECT_NE(console.find("2880+0 records out"), std::string::npos) << "dd did not write the floppy:\n" << console;
+    const double dd_seconds = seconds_since(dd_start);
+    c.end_with("poweroff");
+    ASSERT_FALSE(HasFailure());
+    const std::string floppy = read_file(setup().floppy);
+    EXPECT_EQ(floppy.size(), 1474560u);
+    EXPECT_TRUE(floppy == read_file(setup().cd_dir + "/boot.dsk")) << "the floppy does not hold /cdrom/boot.dsk";
+    inst.floppy_written = !HasFailure();
+    std::cout << "[ vm ] boot floppy written at the live shell in " << dd_seconds << " s, then poweroff\n";
+    if (inst.floppy_written) scenarios.push_back("dd line typed at the live shell, poweroff");
+}
+
+// Waits for the installed system's banner on the console (more of it than before) and on the
+// first serial line after the given offset.
+bool shows_banner(VirtualMachine& vm, std::size_t on_console_before, std::size_t serial_from, std::string& console) {
+    for (auto end = Clock::now() + std::chrono::seconds(120); vm.running() && Clock::now() < end;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        console = vm.console_text();
+        if (count_of(console, installed_banner) > on_console_before &&
+            vm.serial0().find(installed_banner, serial_from) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+TEST(VmInstall, TheBootFloppyWrittenAtTheLiveShellStartsTheInstalledSystemWithoutTheCd) {
+    REQUIRE_VM();
+    ASSERT_TRUE(installation().floppy_written) << "needs the floppy written after the full installation";
+    const Clock::time_point start = Clock::now();
+    VirtualMachine vm(setup().dir.path);
+    ++boots;
+    ASSERT_TRUE(vm.start("", setup().disk, {"--floppy", setup().floppy, "--boot-floppy"})) << vm.error;
+    std::string console;
+    EXPECT_TRUE(shows_banner(vm, 0, 0, console)) << "the console:\n" << console << "\nthe serial line:\n" << vm.serial0();
+    const double seconds = seconds_since(start);
+    EXPECT_NE(vm.serial0().find("ZUVA boot floppy: starting ZUVA from the first hard disk (/dev/sda1)"),
+              std::string::npos) << vm.serial0();
+    EXPECT_TRUE(vm.report.screens.empty()) << "the live system ran instead";
+    std::cout << "[ vm ] boot floppy, no CD: the installed system's banner " << seconds << " s after QEMU's start\n";
+    if (!HasFailure()) scenarios.push_back("installed ZUVA started from the floppy without the CD");
 }
 
 TEST(VmInstall, ACancelAtTheConfirmationLeavesTheInstalledTargetAsItWas) {
@@ -285,18 +394,15 @@ TEST(VmInstall, ACancelAtTheConfirmationLeavesTheInstalledTargetAsItWas) {
     const Clock::time_point start = Clock::now();
     Console c;
     ASSERT_TRUE(c.start());
-    ASSERT_TRUE(c.answer(welcome, "", 120000));
-    ASSERT_TRUE(c.answer(interest, "y"));
-    ASSERT_TRUE(c.answer(warranty, ""));
-    ASSERT_TRUE(c.answer(cd_device, "/dev/sr0"));
-    ASSERT_TRUE(c.answer(mount_check, "y"));
-    ASSERT_TRUE(c.answer(target_device, "/dev/sda1"));
-    ASSERT_TRUE(c.answer(mount_check, "y"));
+    const auto target = c.to_confirmation();
+    ASSERT_TRUE(target);
+    installation().target_used_full = used_blocks(*target, "/dev/sda1", "/drive");
     ASSERT_TRUE(c.answer(confirmation, "n"));
     auto screen = c.next([](const ScreenCells& s) { return s.contains(cancel_lines[1]); }, "the cancel lines");
     ASSERT_TRUE(screen);
     expect_cancel_screen(*screen);
     c.expect_end(0);
+    c.end_with("reboot");
     ASSERT_TRUE(c.vm.report.target_manifest) << "no manifest of the target";
     const std::vector<std::string> differences =
         compare_trees(parse_manifest(installation().target_manifest), parse_manifest(*c.vm.report.target_manifest));
@@ -304,12 +410,7 @@ TEST(VmInstall, ACancelAtTheConfirmationLeavesTheInstalledTargetAsItWas) {
     std::cout << "[ vm ] cancel: " << screens_checked - checked_before << " screens checked, "
               << parse_manifest(installation().target_manifest).size() << " target entries unchanged, "
               << seconds_since(start) << " s\n";
-}
-
-std::size_t count_of(const std::string& text, const std::string& what) {
-    std::size_t n = 0;
-    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
+    if (!HasFailure()) scenarios.push_back("cancel over the installation, reboot at the live shell");
 }
 
 TEST(VmInstall, TheInstalledSystemStartsFromTheSplashEntryAndShowsItsBanner) {
@@ -323,18 +424,68 @@ TEST(VmInstall, TheInstalledSystemStartsFromTheSplashEntryAndShowsItsBanner) {
     ASSERT_TRUE(vm.boot("hd", 60000)) << vm.error;
     // The splash names ZUVA too: the banner is one more on the console, and one on the serial
     // line after the boot line.
-    const std::size_t in_splash = count_of(vm.console_before_boot, banner);
     std::string console;
-    bool shown = false;
-    for (auto end = Clock::now() + std::chrono::seconds(120); !shown && vm.running() && Clock::now() < end;) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-        console = vm.console_text();
-        shown = count_of(console, banner) > in_splash &&
-                vm.serial0().find(banner, vm.serial0_before_boot) != std::string::npos;
-    }
-    EXPECT_TRUE(shown) << "the console:\n" << console << "\nthe serial line:\n" << vm.serial0();
+    EXPECT_TRUE(shows_banner(vm, 0, vm.serial0_before_boot, console))
+        << "the console:\n" << console << "\nthe serial line:\n" << vm.serial0();
+    EXPECT_EQ(count_of(console, banner), count_of(vm.console_before_boot, banner) + 1) << console;
     EXPECT_TRUE(vm.report.screens.empty()) << "the live system ran instead";
     std::cout << "[ vm ] installed system: its banner on the console, " << seconds_since(start) << " s\n";
+    if (!HasFailure()) scenarios.push_back("installed ZUVA started through the CD's hd entry");
+}
+
+// The machine switched off in the middle of the copy, then the whole installation again over
+// what reached the target: the target then holds the sample tree, nothing missing or different.
+TEST(VmInstall, AMachineKilledDuringTheCopyIsInstalledAgainOverTheHalfFilledTarget) {
+    REQUIRE_VM();
+    const int kill_after_seconds = 4;
+    const Clock::time_point start = Clock::now();
+    const std::string disk = setup().dir.file("disk-killed.img");
+    std::string output;
+    ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
+    long empty = -1;
+    {
+        Console c;
+        ASSERT_TRUE(c.start(disk));
+        const auto target = c.to_confirmation();
+        ASSERT_TRUE(target);
+        empty = used_blocks(*target, "/dev/sda1", "/drive");
+        // The CD drive from here on at a real drive's pace (3 MB/s), so that the copy takes
+        // seconds; what it copied a second before the kill is on the disk (the live system
+        // writes it out within a second).
+        ASSERT_TRUE(c.vm.qmp.command(R"({"execute":"block_set_io_throttle","arguments":{"device":"ide1-cd0",)"
+                                     R"("bps":0,"bps_rd":3000000,"bps_wr":0,"iops":0,"iops_rd":0,"iops_wr":0}})"))
+            << c.vm.qmp.error;
+        ASSERT_TRUE(c.answer(confirmation, ""));
+        ASSERT_TRUE(c.next([](const ScreenCells& s) { return s.contains("enjoy the silence"); }, "the copy screen"));
+        std::this_thread::sleep_for(std::chrono::seconds(kill_after_seconds));
+        c.vm.report.read_new();
+        ASSERT_FALSE(waits_at(c.vm.report.screens.back(), completion)) << "the copy had ended before the kill";
+        c.vm.kill_now();
+        ASSERT_FALSE(c.vm.running());
+    }
+    Console c;
+    ASSERT_TRUE(c.start(disk));
+    const auto target = c.to_confirmation();
+    ASSERT_TRUE(target);
+    const long half = used_blocks(*target, "/dev/sda1", "/drive");
+    EXPECT_GT(half, empty) << "nothing of the first copy reached the target\n" << target->dump();
+    if (installation().target_used_full > 0) {
+        EXPECT_LT(half, installation().target_used_full) << "the first copy was whole\n" << target->dump();
+    }
+    ASSERT_TRUE(c.answer(confirmation, ""));
+    ASSERT_TRUE(c.answer(completion, "", 180000));
+    ASSERT_TRUE(c.next([](const ScreenCells& s) { return s.row(3).rfind(closing_lines[2], 0) == 0; },
+                       "the closing lines"));
+    c.expect_end(0);
+    c.end_with("poweroff");
+    ASSERT_TRUE(c.vm.report.target_manifest) << "no manifest of the target";
+    const std::size_t compared =
+        expect_installed_tree(walk_tree(setup().cd_dir + "/tree"), parse_manifest(*c.vm.report.target_manifest));
+    entries_compared += compared;
+    std::cout << "[ vm ] killed " << kill_after_seconds << " s into the copy (df's Used on the target: " << empty << " empty, " << half
+              << " after the kill, " << installation().target_used_full << " installed), installed again: "
+              << compared << " entries compared, " << seconds_since(start) << " s\n";
+    if (!HasFailure()) scenarios.push_back("machine killed during the copy, installed again over the half-filled target");
 }
 
 TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
@@ -350,7 +501,31 @@ TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
     expect_cleared(c.vm.report.screens.back());
     ++screens_checked;
     EXPECT_EQ(c.vm.report.target_manifest, "none");
+    c.end_with("poweroff");
     std::cout << "[ vm ] Ctrl+C: " << seconds_since(start) << " s\n";
+    if (!HasFailure()) scenarios.push_back("Ctrl+C at a question");
+}
+
+// The boot floppy with a disk that holds no ZUVA says so on the console and the serial line,
+// then powers the machine off.
+TEST(VmInstall, TheBootFloppyWithADiskThatHoldsNoZuvaSaysSoAndPowersOff) {
+    REQUIRE_VM();
+    const Clock::time_point start = Clock::now();
+    const std::string disk = setup().dir.file("disk-blank.img"), floppy = setup().dir.file("floppy-copy.img");
+    std::string output;
+    ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
+    write_file(floppy, read_file(setup().cd_dir + "/boot.dsk"));
+    VirtualMachine vm(setup().dir.path);
+    ++boots;
+    ASSERT_TRUE(vm.start("", disk, {"--floppy", floppy, "--boot-floppy"})) << vm.error;
+    const std::string said = "ZUVA boot floppy: no ZUVA on the first hard disk (/dev/sda1): powering off";
+    const std::string console =
+        vm.wait_for_console([&](const std::string& text) { return text.find(said) != std::string::npos; }, 60000);
+    EXPECT_FALSE(console.empty()) << "not on the console";
+    EXPECT_EQ(vm.wait_end(30000), 0) << "the machine did not power off\n" << vm.log();
+    EXPECT_NE(vm.serial0().find(said), std::string::npos) << vm.serial0();
+    std::cout << "[ vm ] boot floppy, disk without ZUVA: said so and powered off, " << seconds_since(start) << " s\n";
+    if (!HasFailure()) scenarios.push_back("boot floppy with a disk that holds no ZUVA");
 }
 
 // A row of commands' output above the dialogue's boxes as words, with every number masked: df's
@@ -444,5 +619,8 @@ int main(int argc, char** argv) {
     std::cout << "[ vm report ] " << screens_checked << " console screens checked, " << entries_compared
               << " entries of the sample tree compared with the target, " << boots << " VM boots, "
               << seconds_since(start) << " s in all\n";
+    std::cout << "[ vm report ] scenarios run: " << scenarios.size();
+    for (std::size_t i = 0; i < scenarios.size(); ++i) std::cout << (i ? "; " : ": ") << scenarios[i];
+    std::cout << "\n";
     return failed;
 }
