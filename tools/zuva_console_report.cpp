@@ -3,6 +3,7 @@
 // (the system test, the try command) sees the real console's cells, colours and cursor.
 //
 //   zuva-console-report [--screens-only] TTY VCSA PORT PROGRAM [ARGS...]
+//   zuva-console-report --drain PORT
 //
 // PROGRAM runs in a session of its own with TTY as its controlling terminal and standard
 // streams, and with the signals' default actions. While it runs, every change of VCSA (the
@@ -12,7 +13,11 @@
 // (TTY's input, output, control and local modes in hex, iflag:oflag:cflag:lflag, before the
 // program started and after it ended: equal when it gave its terminal back as it found it) and
 // "INSTALLER-EXIT <status>" or "INSTALLER-SIGNAL <number>". PORT "-" reports nothing. The exit
-// status is the program's (128 + the signal's number after a signal).
+// status is the program's (128 + the signal's number after a signal). With --screens-only (the
+// live shell's reporter) a hang-up or SIGTERM, as the machine's end sends them, stops the report
+// after the line being written, never within it.
+// --drain waits until everything written to the serial line PORT has gone out: before the
+// machine's power goes, which would cut off what a line still holds.
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -72,9 +77,15 @@ std::string terminal_attrs(int fd) {
     return text;
 }
 
+volatile sig_atomic_t end_asked = 0;
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::string(argv[1]) == "--drain") {
+        const int line = open(argv[2], O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return line >= 0 && tcdrain(line) == 0 ? 0 : 1;
+    }
     bool screens_only = argc > 1 && std::string(argv[1]) == "--screens-only";
     if (screens_only) {
         --argc;
@@ -135,6 +146,14 @@ int main(int argc, char** argv) {
         _exit(127);
     }
 
+    if (screens_only) {
+        struct sigaction ending {};
+        ending.sa_handler = [](int) { end_asked = 1; };
+        ending.sa_flags = SA_RESTART;
+        sigaction(SIGTERM, &ending, nullptr);
+        sigaction(SIGHUP, &ending, nullptr);
+    }
+
     std::string sent;
     auto report_screen = [&] {
         if (port < 0 || screen < 0) return;
@@ -147,6 +166,7 @@ int main(int argc, char** argv) {
         pid_t done = waitpid(child, &status, WNOHANG);
         if (done == child) break;
         if (done < 0 && errno != EINTR) return 125;
+        if (end_asked) return 128 + SIGTERM;
         timespec pause{0, 50 * 1000 * 1000};
         nanosleep(&pause, nullptr);
     }
@@ -154,6 +174,11 @@ int main(int argc, char** argv) {
     std::string end = WIFSIGNALED(status) ? "INSTALLER-SIGNAL " + std::to_string(WTERMSIG(status)) + "\n"
                                           : "INSTALLER-EXIT " + std::to_string(WEXITSTATUS(status)) + "\n";
     if (port >= 0 && !screens_only)
-        write_all(port, "TERMINAL-ATTRS " + attrs_before + " " + terminal_attrs(terminal) + "\n" + end);
+    {
+        // The program's end hung up the descriptors of its terminal, ours too: open it anew.
+        const int after = open(tty, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        write_all(port, "TERMINAL-ATTRS " + attrs_before + " " + terminal_attrs(after) + "\n" + end);
+        if (after >= 0) close(after);
+    }
     return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
