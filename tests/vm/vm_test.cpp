@@ -148,9 +148,10 @@ struct Console {
     }
 
     // Waits for the question and checks its whole screen.
-    std::optional<ScreenCells> at(const Question& q, int timeout_ms = 60000) {
+    std::optional<ScreenCells> at(const Question& q, int timeout_ms = 60000) { return at(q, q.above, timeout_ms); }
+    std::optional<ScreenCells> at(const Question& q, Above above, int timeout_ms = 60000) {
         auto screen = next([&](const ScreenCells& s) { return waits_at(s, q); }, std::string(q.text), timeout_ms);
-        if (screen) expect_question_screen(*screen, q);
+        if (screen) expect_question_screen(*screen, q, above);
         return screen;
     }
 
@@ -278,8 +279,9 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     EXPECT_FALSE(lists(*screen, "/dev/hdc", "/cdrom")) << screen->dump();
 
     // Back at the interest question, over the listing.
-    screen = c.answer(interest, "");
+    screen = c.at(interest, Above::listing);
     ASSERT_TRUE(screen);
+    ASSERT_TRUE(c.vm.qmp.type("\r"));
     EXPECT_EQ(row_starting(*screen, "mount: "), 1) << screen->dump();
     ASSERT_TRUE(c.answer(warranty, ""));
     ASSERT_TRUE(c.at(cd_device));
