@@ -13,8 +13,15 @@ namespace {
 
 using namespace zuva::test;
 
-TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
-    Session s;
+struct ScreenSize {
+    int cols, rows;
+};
+
+// The layout is made for 80 columns: on a larger terminal the screens are the same, the rest empty.
+class DialogueOnScreen : public ::testing::TestWithParam<ScreenSize> {};
+
+TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
+    Session s(GetParam().cols, GetParam().rows);
     ASSERT_TRUE(s.start(waiting_command(s, "cp")));  // waits until the copy screen was seen
     const VtScreen& screen = s.program.screen;
 
@@ -48,6 +55,8 @@ TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     expect_question_screen(s.cells(), target_device);
     ASSERT_TRUE(s.answer(target_device, "/dev/hda1"));
 
+    ASSERT_TRUE(s.at(mount_check)) << screen.dump();
+    expect_question_screen(s.cells(), mount_check);
     ASSERT_TRUE(s.answer(mount_check, "y"));
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
@@ -77,6 +86,11 @@ TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
                                                       words("mount -o loop /cdrom/zuvahd.img /vdr"),
                                                       expected_copy()}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DialogueOnScreen, ::testing::Values(ScreenSize{80, 25}, ScreenSize{100, 37}, ScreenSize{120, 40}),
+                         [](const auto& size) {
+                             return std::to_string(size.param.cols) + "x" + std::to_string(size.param.rows);
+                         });
 
 TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {
     Session s;
