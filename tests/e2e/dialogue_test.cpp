@@ -92,6 +92,42 @@ INSTANTIATE_TEST_SUITE_P(Sizes, DialogueOnScreen, ::testing::Values(ScreenSize{8
                              return std::to_string(size.param.cols) + "x" + std::to_string(size.param.rows);
                          });
 
+// The answer to the cursor query at start as a slow serial line brings it: in pieces behind keys
+// typed ahead, or after the second the installer waits for it. None of it becomes a typed key.
+TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
+    const auto started = [](Session& s) {
+        s.program.answer_queries = false;
+        return s.start() && s.program.wait_for([&] { return s.program.output.find("\x1b[6n") != std::string::npos; });
+    };
+    {
+        Session s;
+        ASSERT_TRUE(started(s));
+        for (const char* piece : {"\r\r", "\x1b", "[1", "2;4", "0R"}) {
+            s.program.type(piece);
+            usleep(30000);
+        }
+        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        s.program.pump(300);
+        expect_question_screen(s.cells(), welcome);  // the Enters typed ahead went with the reply
+        EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[m", 0), 0u) << "the position was not taken";
+    }
+    {
+        Session s;
+        ASSERT_TRUE(started(s));
+        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[H\x1b[m", 0), 0u);
+        ASSERT_TRUE(s.answer(welcome, ""));
+        ASSERT_TRUE(s.at(interest)) << s.program.screen.dump();
+        s.program.type("\x1b[12;40R");
+        s.program.pump(300);
+        expect_question_screen(s.cells(), interest);
+        ASSERT_TRUE(s.answer(interest, "n"));
+        EXPECT_EQ(s.exit_status(), 0);
+        expect_cleared(s.cells());
+        EXPECT_TRUE(s.commands().empty());
+    }
+}
+
 TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {
     Session s;
     ASSERT_TRUE(s.start());
