@@ -78,22 +78,25 @@ constexpr int state_swallow = 255;     // the closing ~ is still to come
 
 constexpr uint8_t esc = 27;
 
+// One read into the empty ring, from its write index up to its end.
+void refill_tty_ring() {
+    int32_t room = tty_ring_size - tty_ring_write;
+    int32_t got = keyboard_source.read(tty_ring + tty_ring_write, room);
+    if (got > room) got = room;  // a source never gets to claim more than the ring took
+    if (got > 0) {
+        tty_ring_count += got;
+        tty_ring_write += got;
+        if (tty_ring_write == tty_ring_size) tty_ring_write = 0;
+    } else if (got == 0 || (last_os_error != EINTR && last_os_error != EAGAIN)) {
+        // A hung-up terminal stays readable and keeps failing: never read it again.
+        tty_input_ended = true;
+    }
+}
+
 // Moves the next unread byte into b; false when none could be had (nothing typed yet, a read
 // cut short by a signal, or the end of input, which tty_input_ended then remembers).
 bool take_tty_byte(uint8_t& b) {
-    if (tty_ring_count == 0 && !tty_input_ended) {
-        int32_t room = tty_ring_size - tty_ring_write;
-        int32_t got = keyboard_source.read(tty_ring + tty_ring_write, room);
-        if (got > room) got = room;  // a source never gets to claim more than the ring took
-        if (got > 0) {
-            tty_ring_count += got;
-            tty_ring_write += got;
-            if (tty_ring_write == tty_ring_size) tty_ring_write = 0;
-        } else if (got == 0 || (last_os_error != EINTR && last_os_error != EAGAIN)) {
-            // A hung-up terminal stays readable and keeps failing: never read it again.
-            tty_input_ended = true;
-        }
-    }
+    if (tty_ring_count == 0 && !tty_input_ended) refill_tty_ring();
     if (tty_ring_count == 0) return false;
     b = tty_ring[tty_ring_read];
     tty_ring_count -= 1;
@@ -103,6 +106,28 @@ bool take_tty_byte(uint8_t& b) {
 }
 
 void wait_for_keyboard() { keyboard_source.wait(-1); }
+
+// After an ESC: the rest of a cursor report ("[12;40R") that came after start-up stopped waiting
+// for it, whole in the ring, is taken out and dropped, so that none of it becomes typed keys.
+bool skip_late_cursor_report() {
+    if (!cursor_report_outstanding) return false;
+    if (tty_ring_count == 0 && bytes_waiting()) refill_tty_ring();
+    const auto ahead = [](int32_t k) { return tty_ring[(tty_ring_read + k) % tty_ring_size]; };
+    const auto digits_from = [&](int32_t k) {
+        const int32_t first = k;
+        while (k < tty_ring_count && ahead(k) >= '0' && ahead(k) <= '9') ++k;
+        return k > first ? k : -1;
+    };
+    if (tty_ring_count == 0 || ahead(0) != '[') return false;
+    int32_t k = digits_from(1);
+    if (k < 0 || k >= tty_ring_count || ahead(k) != ';') return false;
+    k = digits_from(k + 1);
+    if (k < 0 || k >= tty_ring_count || ahead(k) != 'R') return false;
+    tty_ring_read = (tty_ring_read + k + 1) % tty_ring_size;
+    tty_ring_count -= k + 1;
+    cursor_report_outstanding = false;
+    return true;
+}
 
 // One byte of an escape sequence, taken in the given state: queues what it completes and
 // returns the next state.
@@ -250,8 +275,15 @@ uint8_t read_key() {
             if (tty_input_ended) return 0;
             wait_for_keyboard();
         }
-        if (take_tty_byte(b)) break;
-        if (tty_input_ended) return 0;
+        if (!take_tty_byte(b)) {
+            if (tty_input_ended) return 0;
+            continue;
+        }
+        if (b != esc) break;
+        // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
+        // what comes later is read as ordinary keys.
+        keyboard_source.sleep(10);
+        if (!skip_late_cursor_report()) break;
     }
 
     if (b == 127) {
@@ -259,10 +291,7 @@ uint8_t read_key() {
     } else if (b != esc) {
         push_key(b);
     } else {
-        // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
-        // what comes later is read as ordinary keys.
         int state = state_escape;
-        keyboard_source.sleep(10);
         while (state != state_idle && bytes_waiting()) {
             uint8_t next = 0;
             if (!take_tty_byte(next)) break;

@@ -21,6 +21,7 @@ namespace zuva {
 bool input_redirected = false;
 struct termios saved_tty_attrs {};
 bool tty_attrs_saved = false;
+bool cursor_report_outstanding = false;
 
 namespace {
 
@@ -43,6 +44,14 @@ long now_ms() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return now.tv_sec * 1000L + now.tv_nsec / 1000000L;
+}
+
+// The terminal's reply has come whole: a closing R after "ESC[" and a ";".
+bool cursor_report_complete(std::string_view bytes) {
+    const size_t start = bytes.find("\x1b[");
+    if (start == std::string_view::npos) return false;
+    const size_t semicolon = bytes.find(';', start + 2);
+    return semicolon != std::string_view::npos && bytes.find('R', semicolon + 1) != std::string_view::npos;
 }
 
 bool same_terminal(int a, int b) {
@@ -127,20 +136,26 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
     system_call(SYS_write, 0, reinterpret_cast<long>("\x1b[6n"), 4);
     pollfd answer{1, POLLIN, 0};
-    // An ending signal ends the wait and the installer; any other lets the rest of it go on.
     const long end = now_ms() + query_timeout_ms;
-    long ready;
-    for (;;) {
-        const auto left = static_cast<int32_t>(std::max(end - now_ms(), 0L));
-        ready = wait_letting_signals_in(&answer, 1, left, true);
-        if (ready != -1 || last_os_error != EINTR) break;
-        if (stop_signal != 0) halt_program();
-    }
-    if (ready <= 0) return;
     char reply[reply_limit];
-    long n = system_call(SYS_read, 1, reinterpret_cast<long>(reply), sizeof reply);
-    if (n <= 0) return;
-    parse_cursor_report(std::string_view(reply, static_cast<size_t>(n)), column, row);
+    size_t got = 0;
+    // A serial line brings the reply in pieces: read on within the second until it is whole.
+    // Whatever came with it (keys typed ahead) is consumed with it.
+    while (got < sizeof reply && !cursor_report_complete(std::string_view(reply, got))) {
+        const auto left = static_cast<int32_t>(std::max(end - now_ms(), 0L));
+        // An ending signal ends the wait and the installer; any other lets the rest of it go on.
+        const long ready = wait_letting_signals_in(&answer, 1, left, true);
+        if (ready == -1 && last_os_error == EINTR) {
+            if (stop_signal != 0) halt_program();
+            continue;
+        }
+        if (ready <= 0) break;
+        const long n = system_call(SYS_read, 1, reinterpret_cast<long>(reply + got), sizeof reply - got);
+        if (n <= 0) break;
+        got += static_cast<size_t>(n);
+    }
+    cursor_report_outstanding = !cursor_report_complete(std::string_view(reply, got));
+    parse_cursor_report(std::string_view(reply, got), column, row);
 }
 
 bool find_input_redirected() {

@@ -26,9 +26,12 @@ void wait_for_foreground(int fd, int signal);
 // Another process group that is still alive has the terminal's foreground (the user's shell after
 // a stop): the way out leaves its screen and modes alone.
 bool terminal_held_by_others();
+// Start-up stopped waiting before the terminal's cursor report was whole: the keyboard drops one
+// that comes later instead of taking it as typed keys.
+extern bool cursor_report_outstanding;
 // Column and row of the terminal's cursor, each 0 when there is no usable answer.
 void query_cursor_position(uint8_t& column, uint8_t& row);
-// Reads a cursor position report out of the bytes of one read; 0, 0 when there is none.
+// Reads a cursor position report out of the bytes read for it; 0, 0 when there is none.
 void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row);
 // Whether descriptor 0 must be treated as another input than the terminal on descriptor 1.
 bool find_input_redirected();

@@ -1,4 +1,4 @@
-// The installer on an 80x25 pseudo-terminal in a scratch directory, with the stand-in commands
+// The installer on a pseudo-terminal (80x25 unless given) in a scratch directory, with the stand-in commands
 // first in PATH and every command they receive recorded, one line each, name and arguments
 // separated by tabs.
 #pragma once
@@ -55,6 +55,7 @@ inline std::vector<std::string> split_lines(const std::string& text) {
 inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
 
 struct Session {
+    Session(int cols = 80, int rows = 25) : program(cols, rows) {}
     TempDir dir;
     PtyProgram program;
 

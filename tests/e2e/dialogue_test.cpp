@@ -13,8 +13,15 @@ namespace {
 
 using namespace zuva::test;
 
-TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
-    Session s;
+struct ScreenSize {
+    int cols, rows;
+};
+
+// The layout is made for 80 columns: on a larger terminal the screens are the same, the rest empty.
+class DialogueOnScreen : public ::testing::TestWithParam<ScreenSize> {};
+
+TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
+    Session s(GetParam().cols, GetParam().rows);
     ASSERT_TRUE(s.start(waiting_command(s, "cp")));  // waits until the copy screen was seen
     const VtScreen& screen = s.program.screen;
 
@@ -48,6 +55,8 @@ TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     expect_question_screen(s.cells(), target_device);
     ASSERT_TRUE(s.answer(target_device, "/dev/hda1"));
 
+    ASSERT_TRUE(s.at(mount_check)) << screen.dump();
+    expect_question_screen(s.cells(), mount_check);
     ASSERT_TRUE(s.answer(mount_check, "y"));
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
@@ -76,6 +85,47 @@ TEST(Dialogue, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
                                                       words("mount /dev/hda1 /drive"), "df",
                                                       words("mount -o loop /cdrom/zuvahd.img /vdr"),
                                                       expected_copy()}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, DialogueOnScreen, ::testing::Values(ScreenSize{80, 25}, ScreenSize{100, 37}, ScreenSize{120, 40}),
+                         [](const auto& size) {
+                             return std::to_string(size.param.cols) + "x" + std::to_string(size.param.rows);
+                         });
+
+// The answer to the cursor query at start as a slow serial line brings it: in pieces behind keys
+// typed ahead, or after the second the installer waits for it. None of it becomes a typed key.
+TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
+    const auto started = [](Session& s) {
+        s.program.answer_queries = false;
+        return s.start() && s.program.wait_for([&] { return s.program.output.find("\x1b[6n") != std::string::npos; });
+    };
+    {
+        Session s;
+        ASSERT_TRUE(started(s));
+        for (const char* piece : {"\r\r", "\x1b", "[1", "2;4", "0R"}) {
+            s.program.type(piece);
+            usleep(30000);
+        }
+        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        s.program.pump(300);
+        expect_question_screen(s.cells(), welcome);  // the Enters typed ahead went with the reply
+        EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[m", 0), 0u) << "the position was not taken";
+    }
+    {
+        Session s;
+        ASSERT_TRUE(started(s));
+        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[H\x1b[m", 0), 0u);
+        ASSERT_TRUE(s.answer(welcome, ""));
+        ASSERT_TRUE(s.at(interest)) << s.program.screen.dump();
+        s.program.type("\x1b[12;40R");
+        s.program.pump(300);
+        expect_question_screen(s.cells(), interest);
+        ASSERT_TRUE(s.answer(interest, "n"));
+        EXPECT_EQ(s.exit_status(), 0);
+        expect_cleared(s.cells());
+        EXPECT_TRUE(s.commands().empty());
+    }
 }
 
 TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {

@@ -1,6 +1,8 @@
 // The installer's screens as a user sees them, wherever it runs: where each question waits, its
 // box, texts, colours and prompt, the copy screen and the closing screens. Checked on a plain
-// screen value, made from a terminal emulator or from the Linux console's cells.
+// screen value, made from a terminal emulator or from the Linux console's cells, of any size:
+// the layout is made for 80 columns, so the boxes stand where they stand on 80x25, and every
+// cell that the screen leaves empty is a blank in plain colours, up to the screen's own edges.
 #pragma once
 
 #include <string>
@@ -18,14 +20,19 @@ struct Placed {
     std::string_view text;
 };
 
+// What the rows above a box show: nothing, or what the commands wrote and the listing of df.tmp
+// (which the caller checks, see expect_listing_at_top).
+enum class Above { blank, listing };
+
 // Where a read of the dialogue waits: a text only its screen shows and the cursor position;
-// the message of its box and what is written inside the box besides.
+// the message of its box and what is written inside the box besides; what stands above the box.
 struct Question {
     std::string_view text;
     int column;
     int row;
     std::string_view box_text;
     Placed shown[2] = {};
+    Above above = Above::blank;
 };
 
 inline constexpr std::string_view ok_button = "[Ok]";
@@ -47,7 +54,7 @@ inline constexpr Question cd_device{
 inline constexpr Question cd_device_typed{cd_device.text, 30, 14, cd_device.box_text,
                                           {cd_device.shown[0], {15, 14, "(Dev:) /dev/sr0________________"}}};
 inline constexpr Question mount_check{"Is it properly mounted?", 39, 14, "Is it properly mounted?                 ",
-                                      {{30, 14, "([y]/n/q) ___________"}}};
+                                      {{30, 14, "([y]/n/q) ___________"}}, Above::listing};
 inline constexpr Question target_device{
     "Now please pick the adress of WHERE YOU WANT ZUVA TO BE INSTALLED!", 22, 14,
     "Now please pick the adress of WHERE YOU WANT ZUVA TO BE INSTALLED!",
@@ -55,10 +62,12 @@ inline constexpr Question target_device{
 inline constexpr Question confirmation{
     "Yeah! Let's do it! Are you sure you want to install?", 39, 14,
     "Yeah! Let's do it! Are you sure you want to install?               ",
-    {{8, 13, "Are you sure that the filesystem you mounted can fit 80 mb of data?"}, {30, 14, yes_no_prompt}}};
+    {{8, 13, "Are you sure that the filesystem you mounted can fit 80 mb of data?"}, {30, 14, yes_no_prompt}},
+    Above::listing};
 inline constexpr Question completion{"that means: You installed ZUVA SUCCESFULLY :) Press Enter", 67, 14,
                                      "Hey! Neo! Wake up!! I'm ready! If you don't see any weird messages",
-                                     {{10, 14, "that means: You installed ZUVA SUCCESFULLY :) Press Enter"}}};
+                                     {{10, 14, "that means: You installed ZUVA SUCCESFULLY :) Press Enter"}},
+                                     Above::listing};  // drawn over the copy screen and what its commands wrote
 
 inline constexpr std::string_view copy_box_text = "Installing software without prompting!!!!";
 
@@ -82,9 +91,12 @@ bool waits_at(const ScreenCells& screen, const Question& q);
 // The frame of a box whose message has the given length, and its colours; rows after
 // last_framed_row are covered by what the screen wrote over the box.
 void expect_box(const ScreenCells& screen, int length, int last_framed_row = 15);
-// The question's box, message, prompt and colours, and the cursor where the read waits.
+// The question's box, message, prompt and colours, the cursor where the read waits, and every
+// other cell blank (above the box too unless a listing stands there).
 void expect_question_screen(const ScreenCells& screen, const Question& q);
-// The copy screen while cp runs: its box with the two lines written over the box's lower rows.
+void expect_question_screen(const ScreenCells& screen, const Question& q, Above above);
+// The copy screen while cp runs: its box with the two lines written over the box's lower rows,
+// the commands' output above it, nothing else.
 void expect_copy_screen(const ScreenCells& screen);
 // Rows 1 to n show exactly these lines, light grey on black.
 void expect_listing_at_top(const ScreenCells& screen, const std::vector<std::string>& lines);

@@ -1,6 +1,9 @@
 // The live system's tools on the ZUVA CD, run as the CD runs them: zuva-console-report between
 // the installer and the report port, zuva-manifest saying what reached the target.
+#include <fcntl.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -53,19 +56,45 @@ TEST(ConsoleReport, SendsEveryScreenChangeTheLastOneAtTheEndAndTheExitStatus) {
                           vcsa + "; exit 3";
     EXPECT_EQ(run(tools + "/zuva-console-report " + tty + " " + vcsa + " " + port + " /bin/sh -c '" + program + "'"), 3);
     std::vector<std::string> lines = lines_of(zuva::test::read_file(port));
-    ASSERT_EQ(lines.size(), 4u) << zuva::test::read_file(port);
+    ASSERT_EQ(lines.size(), 5u) << zuva::test::read_file(port);
     EXPECT_EQ(lines[0], "SCREEN " + first);
     EXPECT_EQ(lines[1], "SCREEN Qg==");
     EXPECT_EQ(lines[2], "SCREEN Q0M=");
-    EXPECT_EQ(lines[3], "INSTALLER-EXIT 3");
+    // A plain file has no terminal modes to compare.
+    EXPECT_EQ(lines[3], "TERMINAL-ATTRS - -");
+    EXPECT_EQ(lines[4], "INSTALLER-EXIT 3");
     EXPECT_EQ(zuva::test::read_file(tty), "on the console\n");
 
     zuva::test::write_file(port, "");
     EXPECT_EQ(run(tools + "/zuva-console-report " + tty + " " + vcsa + " " + port + " /bin/sh -c 'kill -TERM $$'"),
               128 + 15);
     lines = lines_of(zuva::test::read_file(port));
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[1], "INSTALLER-SIGNAL 15");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2], "INSTALLER-SIGNAL 15");
+
+    // On a terminal: the modes the program found, and those it left.
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    const std::string pty = ptsname(master);
+    const auto modes = [&](const std::string& program) {
+        zuva::test::write_file(port, "");
+        run(tools + "/zuva-console-report " + pty + " " + vcsa + " " + port + " /bin/sh -c '" + program + "'");
+        for (const std::string& line : lines_of(zuva::test::read_file(port)))
+            if (line.rfind("TERMINAL-ATTRS ", 0) == 0) return line.substr(15);
+        return std::string("none");
+    };
+    const auto halves = [](const std::string& both) {
+        const std::size_t space = both.find(' ');
+        return std::pair(both.substr(0, space), space == std::string::npos ? "" : both.substr(space + 1));
+    };
+    const auto given_back = halves(modes("m=$(stty -g); stty raw -echo; stty $m"));
+    const auto left_raw = halves(modes("stty raw -echo"));
+    EXPECT_NE(given_back.first.find(':'), std::string::npos) << given_back.first;
+    EXPECT_EQ(given_back.first, given_back.second);
+    EXPECT_NE(left_raw.second.find(':'), std::string::npos) << left_raw.second;
+    EXPECT_NE(left_raw.first, left_raw.second);
+    close(master);
 }
 
 TEST(ManifestTool, PrintsTheManifestTextAndComparesACopyWithIt) {

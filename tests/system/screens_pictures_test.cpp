@@ -17,23 +17,29 @@ namespace {
 using namespace zuva::test;
 
 const std::string docs = std::string(ZUVA_SOURCE_DIR) + "/docs/screens/";
-const char* const names[] = {"welcome", "cd-device", "cd-mount-check", "confirmation", "completion", "closing"};
+const char* const names[] = {"welcome",    "cd-device", "cd-mount-check",   "confirmation",
+                             "completion", "closing",   "uefi-confirmation"};
 
 bool committed_screen(const std::string& name, zuva::tools::ScreenShot& shot) {
     return zuva::tools::read_screen_text(read_file(docs + name + ".txt"), shot);
 }
 
 TEST(ScreenPictures, TheTextDumpsShowTheCurrentScreens) {
-    const Question* questions[] = {&welcome, &cd_device_typed, &mount_check, &confirmation, &completion};
+    // The last one: the UEFI PC's framebuffer console, its boxes where they are on 80x25.
+    const Question* questions[] = {&welcome,    &cd_device_typed, &mount_check, &confirmation,
+                                   &completion, nullptr,          &confirmation};
     for (std::size_t i = 0; i < std::size(names); ++i) {
         SCOPED_TRACE(std::string("docs/screens/") + names[i] + ".txt (run scripts/screens when it is out of date)");
         zuva::tools::ScreenShot shot;
         ASSERT_TRUE(committed_screen(names[i], shot));
-        if (i < std::size(questions))
+        if (questions[i])
             expect_question_screen(shot, *questions[i]);
         else
             expect_closing_screen(shot);
     }
+    zuva::tools::ScreenShot uefi;
+    ASSERT_TRUE(committed_screen("uefi-confirmation", uefi));
+    EXPECT_EQ(uefi.cols * 100 + uefi.rows, 100 * 100 + 37);
     zuva::tools::ScreenShot listing;
     ASSERT_TRUE(committed_screen("confirmation", listing));
     EXPECT_EQ(listing.text(1, 1, 10), "Filesystem") << listing.dump();
@@ -50,8 +56,8 @@ TEST(ScreenPictures, ThePicturesShowTheirTextDumps) {
         zuva::tools::Picture committed;
         ASSERT_TRUE(zuva::tools::read_png(docs + name + ".png", committed)) << "docs/screens/" << name << ".png";
         zuva::tools::Picture drawn = zuva::tools::render_screen(shot, font);
-        EXPECT_EQ(committed.width, 640);
-        EXPECT_EQ(committed.height, 400);
+        EXPECT_EQ(committed.width, shot.cols * 8);
+        EXPECT_EQ(committed.height, shot.rows * 16);
         ASSERT_EQ(drawn.width, committed.width);
         ASSERT_EQ(drawn.height, committed.height);
         std::size_t differing = 0;

@@ -61,6 +61,14 @@ void ReportPort::take_line(const std::string& line) {
         exit_status = std::atoi(status->c_str());
     } else if (auto signal = after("INSTALLER-SIGNAL ")) {
         exit_signal = std::atoi(signal->c_str());
+    } else if (auto attrs = after("TERMINAL-ATTRS ")) {
+        const std::size_t space = attrs->find(' ');
+        if (space == std::string::npos || attrs->find(' ', space + 1) != std::string::npos) {
+            unknown_lines.push_back(line);
+            return;
+        }
+        attrs_before = attrs->substr(0, space);
+        attrs_after = attrs->substr(space + 1);
     } else if (auto which = after("MANIFEST ")) {
         // "MANIFEST target" or "MANIFEST image", each with " none" when nothing was mounted.
         const bool none = which->size() > 5 && which->compare(which->size() - 5, 5, " none") == 0;
@@ -106,7 +114,8 @@ std::optional<ScreenCells> ReportPort::wait_for_screen(const std::function<bool(
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     for (;;) {
         // Whatever came before the end is still looked at.
-        const bool last = std::chrono::steady_clock::now() > end || complete || !alive();
+        // The live shell's screens follow the report's end.
+        const bool last = std::chrono::steady_clock::now() > end || !alive();
         read_new();
         for (; next_screen_ < screens.size(); ++next_screen_)
             if (condition(screens[next_screen_])) return screens[next_screen_++];

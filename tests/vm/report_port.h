@@ -1,7 +1,7 @@
 // The live system's report port as a file that grows while the VM runs: the console's screens
-// (SCREEN lines carrying /dev/vcsa1 in base64), the installer's end, the manifests of the
-// target and of the CD's disk image, the report's end (the live shell follows), and the
-// power-off or reboot typed there.
+// (SCREEN lines carrying /dev/vcsa1 in base64), the installer's terminal modes before and after
+// it and its end, the manifests of the target and of the CD's disk image, the report's end (the
+// live shell follows, its screens too), and the power-off or reboot typed there.
 #pragma once
 
 #include <functional>
@@ -30,10 +30,13 @@ public:
     std::vector<ScreenCells> screens;
     std::optional<int> exit_status;
     std::optional<int> exit_signal;
+    // The installer's terminal's modes (iflag:oflag:cflag:lflag in hex, "-" when unreadable)
+    // before it started and after it ended.
+    std::optional<std::string> attrs_before, attrs_after;
     // The manifest texts; "none" when nothing was mounted there.
     std::optional<std::string> target_manifest;
     std::optional<std::string> image_manifest;
-    bool complete = false;  // REPORT-END: nothing more until the machine ends
+    bool complete = false;  // REPORT-END: only the live shell's screens follow
     bool powered_off = false;
     bool rebooted = false;
     std::vector<std::string> unknown_lines;
