@@ -573,6 +573,9 @@ TEST(VmInstall, AMachineKilledDuringTheCopyIsInstalledAgainOverTheHalfFilledTarg
     const auto target = c.to_confirmation();
     ASSERT_TRUE(target);
     const long half = used_blocks(*target, "/dev/sda1", "/drive");
+    // The target the kill left unclean was checked before it was mounted, and said so on the
+    // kernel's console, not on the screen.
+    EXPECT_NE(c.vm.serial0().find("was not cleanly unmounted"), std::string::npos) << c.vm.serial0();
     EXPECT_GT(half, empty) << "nothing of the first copy reached the target\n" << target->dump();
     if (installation().target_used_full > 0) {
         EXPECT_LT(half, installation().target_used_full) << "the first copy was whole\n" << target->dump();
