@@ -8,7 +8,8 @@
 // first serial line (the file SERIAL0) passes through as it is: they draw their menus there for
 // a VT100. From then on every screen of the console is drawn here, cell by cell in its colours,
 // as much of it as this terminal holds. Keys go to the machine through QEMU's control socket
-// QMP (send-key, a US keyboard). Ctrl+] ends the machine; the view ends when QEMU does.
+// QMP (send-key, a US keyboard). Ctrl+] ends the machine; the view ends when QEMU does. It draws
+// on the terminal's alternate screen, so the terminal's scrollback is left as it was found.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -42,7 +43,7 @@ void write_all(int fd, const std::string& text) {
 
 void restore_terminal() {
     if (mode_saved) tcsetattr(0, TCSANOW, &saved_mode);
-    write_all(1, "\x1b[m\x1b[?25h\r\n");
+    write_all(1, "\x1b[m\x1b[?25h\x1b[?1049l");
 }
 
 bool decode_base64(const std::string& text, std::string& bytes) {
@@ -252,7 +253,7 @@ int main(int argc, char** argv) {
         };
         sigaction(sig, &ending, nullptr);
     }
-    write_all(1, "\x1b[H\x1b[2J");
+    write_all(1, "\x1b[?1049h\x1b[H\x1b[2J");
 
     off_t report_offset = 0, serial_offset = 0;
     std::string partial, screen, typed;
