@@ -54,16 +54,27 @@ std::string missing_powers() {
         if (!reason.empty()) GTEST_SKIP() << "sandbox: " << reason; \
     } while (0)
 
-// The sample CD, made once per test program by the project's own script from this build.
+// The sample CD of this build, as the build makes it (its sample-cd target): the folder.
+bool build_sample_cd() {
+    return std::system(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd > /dev/null 2>&1") == 0;
+}
 const std::string& sample_cd() {
-    static TempDir dir;
     static std::string made;
-    if (made.empty()) {
-        std::string command =
-            source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + dir.path + "/cd > /dev/null 2>&1";
-        if (std::system(command.c_str()) == 0) made = dir.path + "/cd";
-    }
+    if (made.empty() && build_sample_cd()) made = ZUVA_BUILD_DIR "/sample-cd";
     return made;
+}
+
+// The build makes the CD again when the installer or a tool on it changed, and only then.
+TEST(SampleCd, IsMadeAgainWhenWhatGoesOnItChangesAndOnlyThen) {
+    ASSERT_FALSE(sample_cd().empty()) << "the build's sample-cd failed";
+    const std::string iso = sample_cd() + "/zuva-cd.iso";
+    const auto made = std::filesystem::last_write_time(iso);
+    ASSERT_TRUE(build_sample_cd());
+    EXPECT_EQ(std::filesystem::last_write_time(iso), made) << "made again with nothing changed";
+    const std::string tool = ZUVA_TOOLS_DIR "/zuva-manifest";
+    std::filesystem::last_write_time(tool, std::filesystem::file_time_type::clock::now());
+    ASSERT_TRUE(build_sample_cd());
+    EXPECT_GT(std::filesystem::last_write_time(iso), made) << "not made again after " << tool << " changed";
 }
 
 std::set<std::string> mount_points() {

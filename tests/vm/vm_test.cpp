@@ -66,37 +66,34 @@ void make_setup(Setup& s) {
     setup_made = true;
     s.skip = vm_missing();
     if (!s.skip.empty()) return;
-    s.cd_dir = s.dir.file("cd");
+    // This build's sample CD, as the build makes it; the kernel and boot loaders from the
+    // download cache.
+    s.cd_dir = ZUVA_BUILD_DIR "/sample-cd";
     s.iso = s.cd_dir + "/zuva-cd.iso";
     s.disk = s.dir.file("disk.img");
     // A blank 1.44 MB disk in the floppy drive.
     s.floppy = s.dir.file("floppy.img");
     write_file(s.floppy, std::string(1474560, '\0'));
     std::string output;
-    if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
-        s.failure = "no scripts/fetch-kernel";
-        return;
-    }
-    // This build's installer, tools and caches, wherever the build folder is.
-    if (!run(source_dir + "/scripts/fetch-kernel " ZUVA_BUILD_DIR "/vm", output)) {
+    if (!run(source_dir + "/scripts/fetch-kernel", output)) {
         s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
         return;
     }
     output.clear();
-    if (!run(source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + s.cd_dir, output)) {
+    if (!run(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd", output)) {
         // The Debian packages a bootable CD is made of.
         if (output.find(": missing:") != std::string::npos)
             s.skip = "no bootable CD: " + output;
         else
-            s.failure = "scripts/make-sample-cd failed:\n" + output;
+            s.failure = "the build's sample-cd failed:\n" + output;
         return;
     }
     output.clear();
     if (!run(source_dir + "/scripts/vm-disk " + s.disk, output)) s.failure = "scripts/vm-disk failed:\n" + output;
     output.clear();
     // Only the UEFI machine needs it, and only that one is skipped without it.
-    if (run(source_dir + "/scripts/fetch-packages " ZUVA_BUILD_DIR "/vm/ovmf ovmf", output))
-        s.firmware = ZUVA_BUILD_DIR "/vm/ovmf";
+    if (run(source_dir + "/scripts/fetch-packages ovmf", output))
+        s.firmware = output.substr(0, output.find('\n'));
     else
         s.firmware_skip = "no UEFI firmware could be fetched (Debian package ovmf): " + output;
 }
@@ -256,9 +253,28 @@ struct Console {
     }
 
     // Types poweroff or reboot at the live shell: the machine ends by itself and says how.
+    // Nothing after the command's own line that would make it look as if it had failed (a
+    // "Terminated", a fresh prompt): on the serial line every byte is seen, on the VGA console
+    // what it shows until the machine ends.
     void end_with(const std::string& command) {
+        const std::size_t typed_at = line ? line->received.size() : 0;
         ASSERT_TRUE(type(command + "\r")) << vm.qmp.error;
+        std::string after;
+        if (line) {
+            for (int i = 0; i < 300 && line->pump(200); ++i) {  // until QEMU's end closes the line
+            }
+            after = line->received.substr(typed_at);
+        } else if (!framebuffer) {
+            const std::string typed = live_prompt + command;
+            for (auto end = Clock::now() + std::chrono::seconds(60); vm.running() && Clock::now() < end;) {
+                const std::string text = vm.console_text();
+                if (text.rfind(typed) != std::string::npos) after = text.substr(text.rfind(typed) + typed.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
         EXPECT_EQ(vm.wait_end(60000), 0) << vm.log() << "\nthe console:\n" << vm.console_text();
+        EXPECT_EQ(after.find("Terminated"), std::string::npos) << after;
+        EXPECT_EQ(after.find(live_prompt), std::string::npos) << after;
         const std::string port = read_file(vm.dir.file("report"));
         EXPECT_TRUE(command == "reboot" ? vm.report.rebooted : vm.report.powered_off)
             << command << ": not on the report port, which ends with:\n" << port.substr(port.size() - std::min<std::size_t>(port.size(), 300));
