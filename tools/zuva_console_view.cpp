@@ -274,7 +274,14 @@ int main(int argc, char** argv) {
         const std::string json = keys_for(typed, leave, ready == 0);
         if (!json.empty()) write_all(qmp, json);
         if (leave) {
+            // QEMU drops commands still queued when their socket closes: the view stays until
+            // QEMU has ended and closed it (up to 10 s).
             write_all(qmp, "{\"execute\":\"quit\"}\n");
+            for (int waited = 0; waited < 100; ++waited) {
+                pollfd answer{qmp, POLLIN, 0};
+                char answers[4096];
+                if (poll(&answer, 1, 100) > 0 && read(qmp, answers, sizeof answers) <= 0) break;
+            }
             break;
         }
         partial += read_more(argv[1], report_offset);
