@@ -19,7 +19,7 @@ needed_test=(
     libvterm-dev:/usr/include/vterm.h zlib1g-dev:/usr/include/zlib.h
     console-setup-linux:/usr/share/consolefonts/Lat15-VGA16.psf.gz
     util-linux:/usr/sbin/losetup mount:/usr/bin/mount coreutils:/usr/bin/df
-    groff-base:/usr/bin/groff man-db:/usr/bin/man clang:/usr/bin/clang++
+    groff-base:/usr/bin/groff man-db:/usr/bin/man clang:/usr/bin/clang++ shellcheck:/usr/bin/shellcheck
     libclang-rt-14-dev:/usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
 )
 
