@@ -184,19 +184,19 @@ void flush_output() {
     // Failures are not reported, but a short write does not lose the tail of the output. A
     // terminal or pipe that takes nothing is waited for with the ending signals and SIGTSTP let in.
     while (left > 0) {
-        const uint64_t signals = exit_in_progress ? ending_signals : output_signals;
+        // Ended from outside: the exit path gives the attributes back (that needs no output)
+        // and writes what still goes.
+        if (stop_signal != 0 && !exit_in_progress) halt_program();
+        const uint64_t signals = exit_in_progress || pause_in_progress ? ending_signals : output_signals;
         long n = stop_signal != 0 ? write_without_waiting(fd, rest)
                                   : call_letting_signals_in(signals, SYS_write, fd, reinterpret_cast<long>(rest),
                                                             static_cast<long>(left));
         if (n > 0) {
             rest += n;
             left -= static_cast<size_t>(n);
-        } else if (n < 0 && last_os_error == EINTR && stop_signal == 0) {
-            // Paused meanwhile (the rest follows once continued), or ended from outside: the exit
-            // path gives the attributes back (that needs no output) and writes what still goes.
-            act_on_signals();
         } else if (n < 0 && last_os_error == EINTR) {
-            if (!exit_in_progress) halt_program();
+            // Paused meanwhile: the rest follows once continued.
+            act_on_signals();
         } else {
             break;
         }

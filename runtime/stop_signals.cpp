@@ -11,6 +11,7 @@ void (*before_pause)() = nullptr;
 void (*after_pause)() = nullptr;
 uint64_t open_signal_mask = 0;
 bool continue_ignored_at_start = false;
+bool pause_in_progress = false;
 
 namespace {
 
@@ -52,7 +53,9 @@ void catch_signal(int signal) {
     struct sigaction action {};
     action.sa_sigaction = on_held_signal;
     action.sa_flags = SA_SIGINFO;  // no SA_RESTART: a wait is cut short and acts at once
+    // Never one handler inside another: a SIGCONT must not be undone by the SIGTSTP before it.
     sigemptyset(&action.sa_mask);
+    for (int held : {SIGTERM, SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGCONT}) sigaddset(&action.sa_mask, held);
     sigaction(signal, &action, nullptr);
 }
 
@@ -67,12 +70,14 @@ void set_default_action(int signal) {
 // ordinary stop; on SIGCONT both go on, unless an ending signal came meanwhile.
 void pause_here() {
     pause_requested = 0;
+    pause_in_progress = true;
     pause_command();
     hold_terminal_stops(true);
     if (before_pause) before_pause();
     hold_terminal_stops(false);
     stop_until_continued(SIGTSTP);
     if (after_pause) after_pause();
+    pause_in_progress = false;
     continue_command();
 }
 
@@ -125,12 +130,15 @@ bool stop_until_continued(int signal) {
     if (signal != SIGTSTP) continued = 0;
     // An ending signal that came first is acted on, not slept through.
     if (take_held_signals(ending_signals) && !exit_in_progress) halt_program();
+    // A SIGTSTP that came meanwhile is this same stop, as the kernel would merge it.
+    if (signal == SIGTSTP) pause_requested = 0;
     const bool caught = signal == SIGTSTP && (held_signal_mask & signal_bit(SIGTSTP));
     if (caught) set_default_action(signal);
     // Sent while held back, taken below together with the ending signals and SIGCONT. A SIGCONT
     // that came after the request calls the stop off, as the kernel's own order would: the stop
-    // sent now would discard it.
-    if (!continued && !(pending_signals() & signal_bit(SIGCONT))) system_call(SYS_kill, system_call(SYS_getpid), signal);
+    // sent now would discard it, so it is let in up to the sending.
+    const long self = system_call(SYS_getpid);
+    if (!continued) call_letting_signals_in(signal_bit(SIGCONT), SYS_kill, self, signal);
     uint64_t blocked = 0;
     system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&blocked), sizeof blocked);
     change_mask(SIG_UNBLOCK, signal_bit(signal) | ((ending_signals | signal_bit(SIGCONT)) & held_signal_mask));

@@ -20,6 +20,8 @@ extern volatile int32_t stop_signal;
 // SIGHUP came: the input counts as ended from the next wait for it on.
 extern volatile int32_t hang_up_noted;
 
+// Set while a pause gives the terminal back and takes it again: its output lets no second pause in.
+extern bool pause_in_progress;
 // What a pause does to the terminal and what taking it up again does; set by the console.
 extern void (*before_pause)();
 extern void (*after_pause)();
