@@ -167,8 +167,9 @@ void prepare_command() {
         if (system_call(SYS_mkdir, reinterpret_cast<long>(cgroup), 0755) != 0) cgroup[0] = '\0';
     }
     terminal_fd = -1;
+    // A group outside the installer's pid namespace reads as 0: one it could not take back.
     const long own_group = system_call(SYS_getpgid, 0);
-    for (int32_t fd = 0; fd <= 2 && terminal_fd < 0; ++fd)
+    for (int32_t fd = 0; fd <= 2 && terminal_fd < 0 && own_group > 0; ++fd)
         if (foreground_of(fd) == own_group) terminal_fd = fd;
 }
 
