@@ -14,11 +14,14 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
+#include <optional>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -52,25 +55,38 @@ bool run(const std::string& command, std::string& output) {
     return pclose(pipe) == 0;
 }
 
-// The sample CD with this build's installer, made once; or why no VM can run here.
+// The sample CD with this build's installer, made once; or why no VM can run here. Run alone the
+// program keeps it in a scratch folder of its own; under CTest each scenario is a process of its
+// own, and the folder named by ZUVA_VM_DIR, prepared by `vm_tests --prepare`, carries the CD, the
+// disks and what each scenario leaves for those after it.
 struct Setup {
-    TempDir dir;
+    std::optional<TempDir> scratch;
+    std::string dir;
     std::string cd_dir, iso, disk, floppy;
     std::string skip, failure;
     std::string firmware, firmware_skip;  // the UEFI firmware's folder, or why there is none
+    std::string file(std::string_view name) const { return dir + "/" + std::string(name); }
 };
 
 bool setup_made = false;
+
+// What a scenario leaves in the folder for those after it, by name; empty when nothing is there.
+void keep(const std::string& dir, const std::string& name, const std::string& content) {
+    write_file(dir + "/kept-" + name, content);
+}
+std::string kept(const std::string& dir, const std::string& name) {
+    return access((dir + "/kept-" + name).c_str(), F_OK) == 0 ? read_file(dir + "/kept-" + name) : "";
+}
 
 void make_setup(Setup& s) {
     setup_made = true;
     s.skip = vm_missing();
     if (!s.skip.empty()) return;
-    s.cd_dir = s.dir.file("cd");
+    s.cd_dir = s.file("cd");
     s.iso = s.cd_dir + "/zuva-cd.iso";
-    s.disk = s.dir.file("disk.img");
+    s.disk = s.file("disk.img");
     // A blank 1.44 MB disk in the floppy drive.
-    s.floppy = s.dir.file("floppy.img");
+    s.floppy = s.file("floppy.img");
     write_file(s.floppy, std::string(1474560, '\0'));
     std::string output;
     if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
@@ -101,9 +117,52 @@ void make_setup(Setup& s) {
         s.firmware_skip = "no UEFI firmware could be fetched (Debian package ovmf): " + output;
 }
 
-const Setup& setup() {
+// The folder shared by the scenarios' processes, or empty when the program runs alone.
+std::string shared_dir() {
+    const char* dir = std::getenv("ZUVA_VM_DIR");
+    return dir && *dir ? dir : "";
+}
+
+// What the preparation found, kept in the shared folder for the scenarios.
+const std::pair<const char*, std::string Setup::*> kept_setup[] = {
+    {"skip", &Setup::skip}, {"failure", &Setup::failure}, {"firmware", &Setup::firmware},
+    {"firmware-skip", &Setup::firmware_skip}};
+
+// The shared folder made anew with the CD and disks in it, and what came of it.
+void prepare_shared(Setup& s) {
+    std::error_code ignored;
+    std::filesystem::remove_all(s.dir, ignored);
+    std::filesystem::create_directories(s.dir);
+    make_setup(s);
+    for (const auto& [name, field] : kept_setup) keep(s.dir, name, s.*field);
+}
+
+// The setup a prepared shared folder holds.
+void read_shared(Setup& s) {
+    setup_made = true;
+    if (access(s.file("kept-skip").c_str(), F_OK) != 0) {
+        s.failure = "the VM test's folder " + s.dir + " was not prepared (vm_tests --prepare)";
+        return;
+    }
+    for (const auto& [name, field] : kept_setup) s.*field = kept(s.dir, name);
+    s.cd_dir = s.file("cd");
+    s.iso = s.cd_dir + "/zuva-cd.iso";
+    s.disk = s.file("disk.img");
+    s.floppy = s.file("floppy.img");
+}
+
+Setup& setup() {
     static Setup s;
-    static const bool made = (make_setup(s), true);
+    static const bool made = [] {
+        s.dir = shared_dir();
+        if (s.dir.empty()) {
+            s.dir = s.scratch.emplace().path;
+            make_setup(s);
+        } else {
+            read_shared(s);
+        }
+        return true;
+    }();
     (void)made;
     return s;
 }
@@ -135,7 +194,7 @@ std::size_t count_of(const std::string& text, const std::string& what) {
 // console (its screens on the report port, its keyboard through QMP), or a terminal at the far
 // end of its serial line.
 struct Console {
-    VirtualMachine vm{setup().dir.path};
+    VirtualMachine vm{setup().dir};
     SerialTerminal* line = nullptr;  // the installer on the serial line: its screens and keys there
     bool framebuffer = false;        // UEFI: the VGA text memory shows nothing, the report port all
 
@@ -343,9 +402,38 @@ struct Installation {
     std::map<std::string, ScreenCells> shots;  // the README's pictures by name
 };
 
+// Read from the folder at first, so that it reaches the scenarios run as processes of their own.
 Installation& installation() {
     static Installation inst;
+    static const bool read = [] {
+        const std::string& dir = setup().dir;
+        inst.done = kept(dir, "done") == "yes";
+        inst.floppy_written = kept(dir, "floppy-written") == "yes";
+        const std::string used = kept(dir, "target-used-full");
+        if (!used.empty()) inst.target_used_full = std::stol(used);
+        inst.target_manifest = kept(dir, "target-manifest");
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
+            const std::string name = entry.path().filename();
+            if (name.rfind("kept-shot-", 0) != 0) continue;
+            ScreenCells shot;
+            if (zuva::tools::read_screen_text(read_file(entry.path()), shot)) inst.shots[name.substr(10)] = shot;
+        }
+        return true;
+    }();
+    (void)read;
     return inst;
+}
+
+// What the installation left, into the folder.
+void keep_installation() {
+    const Installation& inst = installation();
+    const std::string& dir = setup().dir;
+    keep(dir, "done", inst.done ? "yes" : "");
+    keep(dir, "floppy-written", inst.floppy_written ? "yes" : "");
+    keep(dir, "target-used-full", std::to_string(inst.target_used_full));
+    keep(dir, "target-manifest", inst.target_manifest);
+    for (const auto& [name, shot] : inst.shots) keep(dir, "shot-" + name, zuva::tools::screen_text(shot));
 }
 
 // A wrong CD device first, "n" at its mount check, then the whole way with the right one.
@@ -438,6 +526,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     entries_compared += compared;
     inst.target_manifest = *c.vm.report.target_manifest;
     inst.done = !HasFailure();
+    keep_installation();
     std::cout << "[ vm ] full installation: " << screens_checked << " console screens checked, " << compared
               << " entries of the sample tree compared with the target, " << seconds_since(start) << " s\n";
     if (inst.done) scenarios.push_back("full installation");
@@ -458,6 +547,7 @@ TEST(VmInstall, EveryScreenOfAFullInstallationOnTheConsoleAndTheSampleTreeOnTheT
     EXPECT_EQ(floppy.size(), 1474560u);
     EXPECT_TRUE(floppy == read_file(setup().cd_dir + "/boot.dsk")) << "the floppy does not hold /cdrom/boot.dsk";
     inst.floppy_written = !HasFailure();
+    keep_installation();
     std::cout << "[ vm ] boot floppy written at the live shell in " << dd_seconds << " s, then poweroff\n";
     if (inst.floppy_written) scenarios.push_back("dd line typed at the live shell, poweroff");
 }
@@ -479,7 +569,7 @@ TEST(VmInstall, TheBootFloppyWrittenAtTheLiveShellStartsTheInstalledSystemWithou
     REQUIRE_VM();
     ASSERT_TRUE(installation().floppy_written) << "needs the floppy written after the full installation";
     const Clock::time_point start = Clock::now();
-    VirtualMachine vm(setup().dir.path);
+    VirtualMachine vm(setup().dir);
     ++boots;
     ASSERT_TRUE(vm.start("", setup().disk, {"--floppy", setup().floppy, "--boot-floppy"})) << vm.error;
     std::string console;
@@ -502,6 +592,7 @@ TEST(VmInstall, ACancelAtTheConfirmationLeavesTheInstalledTargetAsItWas) {
     const auto target = c.to_confirmation();
     ASSERT_TRUE(target);
     installation().target_used_full = used_blocks(*target, "/dev/sda1", "/drive");
+    keep_installation();
     ASSERT_TRUE(c.answer(confirmation, "n"));
     auto screen = c.next([](const ScreenCells& s) { return s.contains(cancel_lines[1]); }, "the cancel lines");
     ASSERT_TRUE(screen);
@@ -523,7 +614,7 @@ TEST(VmInstall, TheInstalledSystemStartsFromTheSplashEntryAndShowsItsBanner) {
     ASSERT_TRUE(installation().done) << "needs the full installation before it";
     const Clock::time_point start = Clock::now();
     const std::string banner = "ZUVA Linux pre1-2.0";
-    VirtualMachine vm(setup().dir.path);
+    VirtualMachine vm(setup().dir);
     ++boots;
     ASSERT_TRUE(vm.start(setup().iso, setup().disk)) << vm.error;
     ASSERT_TRUE(vm.boot("hd", 60000)) << vm.error;
@@ -544,7 +635,7 @@ TEST(VmInstall, AMachineKilledDuringTheCopyIsInstalledAgainOverTheHalfFilledTarg
     REQUIRE_VM();
     const int kill_after_seconds = 4;
     const Clock::time_point start = Clock::now();
-    const std::string disk = setup().dir.file("disk-killed.img");
+    const std::string disk = setup().file("disk-killed.img");
     std::string output;
     ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
     long empty = -1;
@@ -619,11 +710,11 @@ TEST(VmInstall, CtrlCAtAQuestionResetsTheScreenAndEndsWith130) {
 TEST(VmInstall, TheBootFloppyWithADiskThatHoldsNoZuvaSaysSoAndPowersOff) {
     REQUIRE_VM();
     const Clock::time_point start = Clock::now();
-    const std::string disk = setup().dir.file("disk-blank.img"), floppy = setup().dir.file("floppy-copy.img");
+    const std::string disk = setup().file("disk-blank.img"), floppy = setup().file("floppy-copy.img");
     std::string output;
     ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
     write_file(floppy, read_file(setup().cd_dir + "/boot.dsk"));
-    VirtualMachine vm(setup().dir.path);
+    VirtualMachine vm(setup().dir);
     ++boots;
     ASSERT_TRUE(vm.start("", disk, {"--floppy", floppy, "--boot-floppy"})) << vm.error;
     const std::string said = "ZUVA boot floppy: no ZUVA on the first hard disk (/dev/sda1): powering off";
@@ -638,7 +729,7 @@ TEST(VmInstall, TheBootFloppyWithADiskThatHoldsNoZuvaSaysSoAndPowersOff) {
 
 // A target disk of its own for a machine that installs beside the shared one.
 std::string new_disk(const std::string& name) {
-    const std::string disk = setup().dir.file(name);
+    const std::string disk = setup().file(name);
     std::string output;
     EXPECT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
     return disk;
@@ -669,6 +760,7 @@ TEST(VmInstall, EveryScreenOfAUefiInstallationFromAUsbStickOnTheFramebufferConso
     const auto confirmed = c.install_from_confirmation();
     ASSERT_TRUE(confirmed);
     installation().shots["uefi-confirmation"] = *confirmed;
+    keep_installation();
     expect_sample_tree_on_target(c);
     c.end_with("poweroff");
     std::cout << "[ vm ] UEFI, USB stick: welcome box " << c.welcome_after << " s after QEMU's start; "
@@ -731,7 +823,7 @@ TEST(VmInstall, AUsbStickThatIsNoZuvaMediumSaysSoAndGivesAShell) {
     const std::size_t volume_id = 32768 + 40;  // in the primary volume descriptor
     ASSERT_EQ(image.compare(volume_id, 13, "ZUVA_PRE1_2_0"), 0);
     image.replace(volume_id, 32, "SOMETHING_ELSE                  ");
-    const std::string stick = setup().dir.file("not-zuva.iso");
+    const std::string stick = setup().file("not-zuva.iso");
     write_file(stick, image);
     Console c;
     ASSERT_TRUE(c.start_as({"--usb"}, setup().disk, stick) && c.boot("install"));
@@ -829,21 +921,81 @@ TEST(VmReport, AScreenLineGivesTheConsoleCellsAndCursor) {
     EXPECT_EQ(masked_words(" /dev/sr0   40936 40936     0 100% /cdrom 1K-blocks "), "/dev/sr0 # # # #% /cdrom 1K-blocks");
 }
 
+// The figures of a run: those of one process, or the sums of those the scenarios' processes kept.
+void print_report(const std::string& skip, int checked, std::size_t compared, int booted, double seconds,
+                  const std::vector<std::string>& run) {
+    if (!skip.empty()) std::cout << "[ vm report ] skipped: " << skip << "\n";
+    std::cout << "[ vm report ] " << checked << " console screens checked, " << compared
+              << " entries of the sample tree compared with the target, " << booted << " VM boots, " << seconds
+              << " s in all\n";
+    std::cout << "[ vm report ] scenarios run: " << run.size();
+    for (std::size_t i = 0; i < run.size(); ++i) std::cout << (i ? "; " : ": ") << run[i];
+    std::cout << "\n";
+}
+
+// `--prepare`: the shared folder made for the scenarios after it. `--report`: their figures summed
+// up, and the folder removed. Both under CTest, before and after the scenarios.
+int shared_step(const std::string& step) {
+    Setup s;
+    s.dir = shared_dir();
+    if (s.dir.empty()) {
+        std::cerr << "vm_tests " << step << ": ZUVA_VM_DIR names no folder\n";
+        return 2;
+    }
+    if (step == "--prepare") {
+        prepare_shared(s);
+        if (!s.failure.empty()) std::cout << s.failure << "\n";
+        if (!s.skip.empty()) std::cout << "skipped: " << s.skip << "\n";
+        if (!s.firmware_skip.empty()) std::cout << "the UEFI scenario will skip: " << s.firmware_skip << "\n";
+        return !s.failure.empty() ? 1 : !s.skip.empty() ? 77 : 0;
+    }
+    int checked = 0, booted = 0;
+    std::size_t compared = 0;
+    double seconds = 0;
+    std::vector<std::string> run;
+    std::istringstream tallies(kept(s.dir, "tallies"));
+    for (std::string line; std::getline(tallies, line);) {
+        std::istringstream fields(line);
+        std::string kind;
+        fields >> kind;
+        if (kind == "scenario") {
+            std::getline(fields >> std::ws, line);
+            run.push_back(line);
+        } else {
+            int c = 0, b = 0;
+            std::size_t e = 0;
+            double t = 0;
+            fields >> c >> e >> b >> t;
+            checked += c, compared += e, booted += b, seconds += t;
+        }
+    }
+    print_report(kept(s.dir, "skip"), checked, compared, booted, seconds, run);
+    std::error_code ignored;
+    std::filesystem::remove_all(s.dir, ignored);
+    return 0;
+}
+
 }  // namespace
 
+// Exit status: 1 when a test failed, else 77 when one skipped (CTest's SKIP_RETURN_CODE), else 0.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
+    if (argc == 2) return shared_step(argv[1]);
     // Ended from outside, the program still removes its scratch files (the CD, the disk and
     // every VM's, all in the one scratch directory); its QEMU ends with it.
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) std::signal(sig, [](int s) { std::exit(128 + s); });
     const Clock::time_point start = Clock::now();
     const int failed = RUN_ALL_TESTS();
-    if (setup_made && !setup().skip.empty()) std::cout << "[ vm report ] skipped: " << setup().skip << "\n";
-    std::cout << "[ vm report ] " << screens_checked << " console screens checked, " << entries_compared
-              << " entries of the sample tree compared with the target, " << boots << " VM boots, "
-              << seconds_since(start) << " s in all\n";
-    std::cout << "[ vm report ] scenarios run: " << scenarios.size();
-    for (std::size_t i = 0; i < scenarios.size(); ++i) std::cout << (i ? "; " : ": ") << scenarios[i];
-    std::cout << "\n";
-    return failed;
+    if (shared_dir().empty()) {
+        print_report(setup_made ? setup().skip : "", screens_checked, entries_compared, boots, seconds_since(start),
+                     scenarios);
+    } else if (setup_made) {
+        std::ostringstream tally;
+        tally << "count " << screens_checked << " " << entries_compared << " " << boots << " " << seconds_since(start)
+              << "\n";
+        for (const std::string& scenario : scenarios) tally << "scenario " << scenario << "\n";
+        keep(setup().dir, "tallies", kept(setup().dir, "tallies") + tally.str());
+    }
+    if (failed) return 1;
+    return testing::UnitTest::GetInstance()->skipped_test_count() > 0 ? 77 : 0;
 }
