@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <initializer_list>
 
@@ -43,27 +45,9 @@ void give_foreground(int32_t group) {
     hold_terminal_stops(false);
 }
 
-char* put(char* at, const char* end, const char* text) {
-    while (*text && at < end - 1) *at++ = *text++;
-    *at = '\0';
-    return at;
-}
-
-char* put_number(char* at, const char* end, long n) {
-    char digits[24];
-    int count = 0;
-    do {
-        digits[count++] = static_cast<char>('0' + n % 10);
-        n /= 10;
-    } while (n > 0);
-    while (count > 0 && at < end - 1) *at++ = digits[--count];
-    *at = '\0';
-    return at;
-}
-
 // A file of the command's cgroup: its path in the given room.
 const char* cgroup_file(char (&path)[path_room], const char* name) {
-    put(put(put(path, path + path_room, cgroup), path + path_room, "/"), path + path_room, name);
+    if (std::snprintf(path, path_room, "%s/%s", cgroup, name) >= path_room) path[0] = '\0';
     return path;
 }
 
@@ -127,23 +111,17 @@ bool wait_for_none(int32_t ms) {
 bool find_own_cgroup(char (&path)[path_room]) {
     const long fd = system_call(SYS_open, reinterpret_cast<long>("/proc/self/cgroup"), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
-    char lines[1024];
-    const long got = system_call(SYS_read, fd, reinterpret_cast<long>(lines), sizeof lines - 1);
+    char lines[1024] = "\n";
+    const long got = system_call(SYS_read, fd, reinterpret_cast<long>(lines + 1), sizeof lines - 2);
     system_call(SYS_close, fd);
-    if (got <= 0) return false;
-    lines[got] = '\0';
-    const char* own = nullptr;
-    for (long i = 0; i + 2 < got; ++i)
-        if ((i == 0 || lines[i - 1] == '\n') && lines[i] == '0' && lines[i + 1] == ':' && lines[i + 2] == ':') own = lines + i + 3;
+    char* own = got > 0 ? std::strstr(lines, "\n0::/") : nullptr;
     if (own == nullptr) return false;
-    char* line_end = const_cast<char*>(own);
-    while (*line_end && *line_end != '\n') ++line_end;
-    *line_end = '\0';
+    own += 4;
+    own[std::strcspn(own, "\n")] = '\0';
     for (const char* mount : {"/sys/fs/cgroup", "/sys/fs/cgroup/unified"}) {
-        char* end = put(put(path, path + path_room, mount), path + path_room, own[1] ? own : "");
-        put(end, path + path_room, "/cgroup.procs");
+        std::snprintf(path, path_room, "%s%s/cgroup.procs", mount, own[1] ? own : "");
         if (system_call(SYS_access, reinterpret_cast<long>(path), W_OK) == 0) {
-            *end = '\0';
+            std::snprintf(path, path_room, "%s%s", mount, own[1] ? own : "");
             return true;
         }
     }
@@ -161,10 +139,10 @@ void prepare_command() {
     }
     cgroup[0] = '\0';
     if (cgroups_usable) {
-        char* end = put(put(cgroup, cgroup + path_room, own), cgroup + path_room, "/zuva-install.");
-        end = put_number(put(put_number(end, cgroup + path_room, system_call(SYS_getpid)), cgroup + path_room, "."),
-                         cgroup + path_room, ++command_count);
-        if (system_call(SYS_mkdir, reinterpret_cast<long>(cgroup), 0755) != 0) cgroup[0] = '\0';
+        const long pid = system_call(SYS_getpid);
+        if (std::snprintf(cgroup, path_room, "%s/zuva-install.%ld.%ld", own, pid, ++command_count) >= path_room ||
+            system_call(SYS_mkdir, reinterpret_cast<long>(cgroup), 0755) != 0)
+            cgroup[0] = '\0';
     }
     terminal_fd = -1;
     // A group outside the installer's pid namespace reads as 0: one it could not take back.
