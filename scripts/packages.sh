@@ -25,10 +25,12 @@ needed_test=(
 
 # Fetched with apt-get download and unpacked into a folder of the download cache, never
 # installed: the kernel (scripts/fetch-kernel, which follows linux-image-amd64 to the real
-# package), GRUB for the boot floppy and the image's UEFI boot, the UEFI PC's firmware.
+# package), GRUB for the boot floppy, Debian's signed shim and GRUB for the image's UEFI boot,
+# sbverify where sbsigntool is not installed, the UEFI PC's firmware.
 fetched_kernel=(linux-image-amd64)
 fetched_grub_pc=(grub-pc-bin grub-common)
-fetched_grub_efi=(grub-efi-amd64-bin)
+fetched_efi_signed=(shim-signed grub-efi-amd64-signed)
+fetched_sbsigntool=(sbsigntool)
 fetched_ovmf=(ovmf)
 
 # The download cache: one per user, for every checkout and build folder.

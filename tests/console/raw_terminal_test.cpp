@@ -30,6 +30,9 @@ struct termios raw_form(struct termios t) {
     t.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~tcflag_t(CSIZE | PARENB);
     t.c_cflag |= CS8;
+    // One byte at a time with no timer, whatever VMIN and VTIME were found.
+    t.c_cc[VMIN] = 1;
+    t.c_cc[VTIME] = 0;
     return t;
 }
 

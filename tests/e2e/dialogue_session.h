@@ -6,11 +6,14 @@
 #include <glob.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -136,6 +139,28 @@ inline char process_state(pid_t pid) {
     const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     const size_t end = stat.rfind(") ");
     return end == std::string::npos ? 0 : stat[end + 2];
+}
+
+// The system call the process is in now, -1 when it runs.
+inline long current_system_call(pid_t pid) {
+    long number = -1;
+    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/syscall").c_str(), "r");
+    if (f && std::fscanf(f, "%ld", &number) != 1) number = -1;
+    if (f) std::fclose(f);
+    return number;
+}
+
+// Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is
+// full and the installer waits in its write for room.
+inline bool held_in_output(pid_t pid, int unread_fd) {
+    for (int i = 0; i < 500; ++i) {
+        int unread = 0;
+        const long call = current_system_call(pid);
+        if (call == SYS_write && ioctl(unread_fd, FIONREAD, &unread) == 0 && unread >= 4000)
+            return true;
+        usleep(10000);
+    }
+    return false;
 }
 
 // True when the terminal's attributes are those of a new pseudo-terminal, as before the start.

@@ -126,28 +126,6 @@ bool has_function(const std::vector<std::string>& functions, const std::string& 
     return std::any_of(functions.begin(), functions.end(), [&](const std::string& f) { return f.rfind(start, 0) == 0; });
 }
 
-// The system call the process is in now, -1 when it runs.
-long current_system_call(pid_t pid) {
-    long number = -1;
-    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/syscall").c_str(), "r");
-    if (f && std::fscanf(f, "%ld", &number) != 1) number = -1;
-    if (f) std::fclose(f);
-    return number;
-}
-
-// Stops reading the terminal until the installer is held in its output: the terminal's buffer is
-// full and the installer waits for room (or, where it cannot wait, sits in the write itself).
-bool held_in_output(const PtyProgram& program) {
-    for (int i = 0; i < 500; ++i) {
-        int unread = 0;
-        const long call = current_system_call(program.pid);
-        if ((call == SYS_ppoll || call == SYS_write) && ioctl(program.master, FIONREAD, &unread) == 0 && unread >= 4000)
-            return true;
-        usleep(10000);
-    }
-    return false;
-}
-
 // A fault while start-up waits for the terminal's cursor reply: raw mode was taken already, so it
 // is undone before the report, whose lines then end in CR LF on the restored terminal.
 TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
@@ -169,7 +147,7 @@ TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     ASSERT_TRUE(s.start(command_script(s, "df", "seq 1 200000\n")));
     for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
     ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
-    ASSERT_TRUE(held_in_output(s.program));
+    ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
     kill(s.program.pid, SIGTERM);
     int status = 0;
     for (int i = 0; i < 100 && waitpid(s.program.pid, &status, WNOHANG) == 0; ++i) usleep(10000);
@@ -212,7 +190,7 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
             ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
         }
         if (std::string(wait.name) == "write") {
-            ASSERT_TRUE(held_in_output(s.program));
+            ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
         }
         kill(s.program.pid, SIGSEGV);
         EXPECT_EQ(s.exit_status(), 216);

@@ -17,11 +17,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The QEMU key name of a character the tests type; shift for capitals.
+// The QEMU key name of a character the tests type; shift for capitals and the bar.
 bool key_of(char c, std::string& key, bool& shift) {
-    shift = c >= 'A' && c <= 'Z';
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || shift)
-        key = std::string(1, shift ? static_cast<char>(c - 'A' + 'a') : c);
+    shift = (c >= 'A' && c <= 'Z') || c == '|';
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'))
+        key = std::string(1, c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    else if (c == '|')
+        key = "backslash";
     else if (c == '\r')
         key = "ret";
     else if (c == ' ')
