@@ -811,14 +811,22 @@ std::string without_signature(std::string program) {
     return program;
 }
 
-const std::string signed_files = ZUVA_BUILD_DIR "/vm/efi-signed/usr/lib";
-const std::string signed_shim = signed_files + "/shim/shimx64.efi.signed";
-const std::string signed_grub = signed_files + "/grub/x86_64-efi-signed/grubx64.efi.signed";
+// The download cache's folder of Debian's signed shim and GRUB, as the image is made from it.
+const std::string& signed_folder() {
+    static const std::string folder = [] {
+        std::string output;
+        run(source_dir + "/scripts/fetch-packages efi-signed", output);
+        return output.substr(0, output.find('\n'));
+    }();
+    return folder;
+}
+std::string signed_shim() { return signed_folder() + "/usr/lib/shim/shimx64.efi.signed"; }
+std::string signed_grub() { return signed_folder() + "/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed"; }
 
 // The image with its shim's signature taken off: what firmware enforcing Secure Boot must refuse.
 // Empty when the shim is not found in it.
 std::string image_with_unsigned_shim() {
-    const std::string shim = read_file(signed_shim), unsigned_shim = without_signature(shim);
+    const std::string shim = read_file(signed_shim()), unsigned_shim = without_signature(shim);
     std::string image = read_file(setup().iso);
     const std::size_t at = unsigned_shim.empty() ? std::string::npos : image.find(shim);
     if (at == std::string::npos) return "";
@@ -832,28 +840,31 @@ std::string image_with_unsigned_shim() {
 // image is made, and the build names the file and the signature it wanted.
 TEST(VmImage, ABootChainWithoutItsSignaturesMakesNoImage) {
     REQUIRE_VM();
-    const std::string grub = read_file(signed_grub);
+    const std::string grub = read_file(signed_grub());
     struct Case {
         std::string shim, grub, said;
     };
-    for (const Case& c : {Case{read_file(signed_shim), without_signature(grub),
+    for (const Case& c : {Case{read_file(signed_shim()), without_signature(grub),
                                "grubx64.efi.signed does not carry the signature of Debian's Secure Boot CA"},
                           Case{grub, grub, "shimx64.efi.signed does not carry the signature of Microsoft's UEFI CA"}}) {
         ASSERT_FALSE(c.grub.empty());
-        // A build folder with the fetched packages of this one, the signed ones as the case has them.
+        // A download cache with the packages of this one, the signed ones as the case has them.
         TempDir build(setup().dir);
-        const std::string vm = build.file("vm"), copied = vm + "/efi-signed/usr/lib";
+        const std::string cache = signed_folder().substr(0, signed_folder().rfind('/'));
+        const std::string vm = build.file("cache"), copied = vm + "/efi-signed/usr/lib";
         std::string output;
-        ASSERT_TRUE(run("mkdir -p " + copied + "/shim " + copied + "/grub/x86_64-efi-signed && cp -rs " ZUVA_BUILD_DIR
-                        "/vm/kernel " ZUVA_BUILD_DIR "/vm/grub-pc " + vm + " && cp " ZUVA_BUILD_DIR
-                        "/vm/efi-signed/.packages " + vm + "/efi-signed/ && { [ ! -d " ZUVA_BUILD_DIR
-                        "/vm/sbsigntool ] || cp -rs " ZUVA_BUILD_DIR "/vm/sbsigntool " + vm + "; }",
+        ASSERT_TRUE(run("mkdir -p " + copied + "/shim " + copied + "/grub/x86_64-efi-signed && cp -rs " + cache +
+                            "/kernel " + cache + "/grub-pc " + vm + " && cp " + cache + "/efi-signed/.packages " + vm +
+                            "/efi-signed/ && { [ ! -d " + cache + "/sbsigntool ] || cp -rs " + cache + "/sbsigntool " +
+                            vm + "; }",
                         output))
             << output;
         write_file(copied + "/shim/shimx64.efi.signed", c.shim);
         write_file(copied + "/grub/x86_64-efi-signed/grubx64.efi.signed", c.grub);
         const std::string out = build.file("cd");
-        EXPECT_FALSE(run(source_dir + "/scripts/make-sample-cd --build " + build.path + " " + out, output)) << output;
+        EXPECT_FALSE(run("ZUVA_CACHE=" + vm + " " + source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + out,
+                         output))
+            << output;
         EXPECT_NE(output.find(c.said), std::string::npos) << output;
         EXPECT_NE(output.find("no image made"), std::string::npos) << output;
         EXPECT_NE(access((out + "/zuva-cd.iso").c_str(), F_OK), 0);
@@ -872,7 +883,7 @@ TEST(VmInstall, UnderSecureBootTheImageInstallsAndStartsTheInstalledSystemAndAnU
     const std::vector<std::string> secure_stick = {"--uefi", "--secure-boot", "--usb", "--firmware", setup().firmware};
     {
         const std::string unsigned_image = image_with_unsigned_shim();
-        ASSERT_FALSE(unsigned_image.empty()) << "the image holds no shim of " ZUVA_BUILD_DIR "/vm/efi-signed";
+        ASSERT_FALSE(unsigned_image.empty()) << "the image holds no shim of " << signed_folder();
         Console control;
         ASSERT_TRUE(control.start_as(secure_stick, new_disk("disk-unsigned.img"), unsigned_image));
         EXPECT_TRUE(serial_shows(control.vm, "Access Denied", 120));
