@@ -103,7 +103,8 @@ bool Qmp::connect(const std::string& socket_path, int timeout_ms) {
 bool Qmp::command(const std::string& json, std::string* answer) {
     if (fd_ < 0) return false;
     std::string line = json + "\n";
-    if (write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    // (A machine that has just ended closed the socket: a failed command, not a SIGPIPE.)
+    if (send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
         error = "cannot write to QEMU's control socket";
         return false;
     }
