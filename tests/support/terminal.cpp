@@ -139,6 +139,9 @@ bool PtyProgram::start(const std::vector<std::string>& argv, const std::vector<s
     pid = forkpty(&master, nullptr, nullptr, &size);
     if (pid < 0) return false;
     if (pid == 0) {
+        // Only the terminal, as after a login: a test runner's own descriptors (CTest leaves its
+        // log open) would take the numbers that a program under a low open-file limit needs.
+        close_range(3, ~0U, 0);
         if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
         execve(args[0], args.data(), envp.data());
         _exit(127);
