@@ -61,7 +61,7 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
     ASSERT_TRUE(s.at(confirmation)) << screen.dump();
-    const std::vector<std::string> df_lines = split_lines(read_file(s.dir.file("df.tmp")));
+    const std::vector<std::string> df_lines = lines_of(read_file(s.dir.file("df.tmp")));
     ASSERT_GE(df_lines.size(), 3u);
     EXPECT_NE(read_file(s.dir.file("df.tmp")).find("/dev/hda1"), std::string::npos);
     expect_listing_at_top(s.cells(), df_lines);
@@ -104,10 +104,10 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
         ASSERT_TRUE(started(s));
         for (const char* piece : {"\r\r", "\x1b", "[1", "2;4", "0R"}) {
             s.program.type(piece);
-            usleep(30000);
+            ASSERT_TRUE(s.program.took_typed()) << "each piece in a read of its own";
         }
         ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
-        s.program.pump(300);
+        ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), welcome);  // the Enters typed ahead went with the reply
         EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[m", 0), 0u) << "the position was not taken";
     }
@@ -119,7 +119,7 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
         ASSERT_TRUE(s.answer(welcome, ""));
         ASSERT_TRUE(s.at(interest)) << s.program.screen.dump();
         s.program.type("\x1b[12;40R");
-        s.program.pump(300);
+        ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), interest);
         ASSERT_TRUE(s.answer(interest, "n"));
         EXPECT_EQ(s.exit_status(), 0);
@@ -137,7 +137,7 @@ TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {
     ASSERT_TRUE(s.answer(warranty, ""));
     ASSERT_TRUE(s.answer(cd_device, "s"));
     ASSERT_TRUE(s.at(mount_check)) << screen.dump();
-    expect_listing_at_top(s.cells(), split_lines(read_file(s.dir.file("df.tmp"))));
+    expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
     ASSERT_TRUE(s.answer(mount_check, ""));
     ASSERT_TRUE(s.answer(target_device, "s"));
     ASSERT_TRUE(s.answer(mount_check, "y"));
@@ -199,7 +199,7 @@ TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsThe
 
     // Not cleared: the listing stays above the interest question's box.
     ASSERT_TRUE(s.at(interest)) << screen.dump();
-    expect_listing_at_top(s.cells(), split_lines(read_file(s.dir.file("df.tmp"))));
+    expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
     expect_box(s.cells(), 43);
     ASSERT_TRUE(s.answer(interest, "y"));
     ASSERT_TRUE(s.answer(warranty, ""));

@@ -126,26 +126,15 @@ bool has_function(const std::vector<std::string>& functions, const std::string& 
     return std::any_of(functions.begin(), functions.end(), [&](const std::string& f) { return f.rfind(start, 0) == 0; });
 }
 
-// The system call the process is in now, -1 when it runs.
-long current_system_call(pid_t pid) {
-    long number = -1;
-    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/syscall").c_str(), "r");
-    if (f && std::fscanf(f, "%ld", &number) != 1) number = -1;
-    if (f) std::fclose(f);
-    return number;
-}
-
 // Stops reading the terminal until the installer is held in its output: the terminal's buffer is
 // full and the installer waits for room (or, where it cannot wait, sits in the write itself).
 bool held_in_output(const PtyProgram& program) {
-    for (int i = 0; i < 500; ++i) {
+    return wait_until([&] {
         int unread = 0;
-        const long call = current_system_call(program.pid);
-        if ((call == SYS_ppoll || call == SYS_write) && ioctl(program.master, FIONREAD, &unread) == 0 && unread >= 4000)
-            return true;
-        usleep(10000);
-    }
-    return false;
+        const std::vector<unsigned long> call = system_call_of(program.pid);
+        return !call.empty() && (call[0] == SYS_ppoll || call[0] == SYS_write) &&
+               ioctl(program.master, FIONREAD, &unread) == 0 && unread >= 4000;
+    });
 }
 
 // A fault while start-up waits for the terminal's cursor reply: raw mode was taken already, so it
@@ -172,7 +161,7 @@ TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     ASSERT_TRUE(held_in_output(s.program));
     kill(s.program.pid, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100 && waitpid(s.program.pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+    wait_until([&] { return waitpid(s.program.pid, &status, WNOHANG) != 0; }, 1000);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "not ended within a second: " << status;
     s.program.status = status;
     EXPECT_TRUE(attributes_as_new(s.program.master));
@@ -213,6 +202,8 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
         }
         if (std::string(wait.name) == "write") {
             ASSERT_TRUE(held_in_output(s.program));
+        } else {
+            ASSERT_TRUE(comes_to_wait_for_input(s.program.pid)) << "not waiting in the kernel";
         }
         kill(s.program.pid, SIGSEGV);
         EXPECT_EQ(s.exit_status(), 216);

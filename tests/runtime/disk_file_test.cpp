@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/time.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,25 +130,34 @@ TEST(DiskFileTest, TooManyOpenFilesGivesFour) {
     EXPECT_EQ(WEXITSTATUS(status), 4);
 }
 
+// The signal comes while the child sits in the read, the bytes once it sits in it again.
+int taken_fd = -1;
+
 TEST(DiskFileTest, AnInterruptedReadIsRepeated) {
-    int fds[2];
+    int fds[2], taken[2];
     ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(pipe(taken), 0);
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[1]);
+        taken_fd = taken[1];
         struct sigaction action {};
-        action.sa_handler = [](int) {};
+        action.sa_handler = [](int) { (void)!write(taken_fd, "s", 1); };
         sigaction(SIGALRM, &action, nullptr);  // no SA_RESTART: the read is interrupted
-        struct itimerval timer {};
-        timer.it_value.tv_usec = 50000;
-        setitimer(ITIMER_REAL, &timer, nullptr);
         char buf[8];
         io_result = 0;
         int32_t n = os_read(fds[0], buf, sizeof buf);
         _exit(n == 2 && io_result == 0 && last_os_error == 0 ? 0 : 1);
     }
     close(fds[0]);
-    usleep(200000);
+    const auto in_read = [&] {
+        return test::wait_until([&] { const auto call = test::system_call_of(pid); return !call.empty() && call[0] == SYS_read; });
+    };
+    ASSERT_TRUE(in_read());
+    kill(pid, SIGALRM);
+    char s = 0;
+    ASSERT_EQ(read(taken[0], &s, 1), 1);
+    ASSERT_TRUE(in_read());
     ASSERT_EQ(write(fds[1], "ok", 2), 2);
     close(fds[1]);
     int status = 0;
