@@ -15,6 +15,7 @@
 #include "console/line_input.h"
 #include "console/screen_output.h"
 #include "runtime/text_stream.h"
+#include "tests/console/console_output_capture.h"
 #include "tests/console/console_probe_run.h"
 #include "tests/support/terminal.h"
 
@@ -24,38 +25,48 @@ namespace {
 using test::PtyProgram;
 using test::shown;
 
+// What is written to the stream reaches the terminal through the screen model.
 TEST(ConsoleDriverTest, OutputSideWritesThroughTheConsole) {
+    test::reset_console();
+    test::OutputCapture out;
     TextStream stream;
     attach_console(stream);
     EXPECT_EQ(stream.mode, mode_closed);
     EXPECT_EQ(stream.handle, -1);
-    EXPECT_EQ(stream.buf_ptr, stream.buffer);
-    EXPECT_EQ(stream.open_op, &console_open);
 
     open_for_writing(stream);
     EXPECT_EQ(io_result, 0);
     EXPECT_EQ(stream.mode, mode_output);
-    EXPECT_EQ(stream.transfer_op, &console_write);
-    EXPECT_EQ(stream.flush_op, &console_write);
     EXPECT_EQ(stream.handle, -1);  // the caller sets it
-    ASSERT_NE(stream.close_op, nullptr);
+    write_string(0, stream, "ab");
+    write_end(stream);
+    EXPECT_EQ(io_result, 0);
+    EXPECT_EQ(out.bytes(), "ab");
+    EXPECT_EQ(cursor_column, 3);
     EXPECT_EQ(stream.close_op(stream), 0);
     EXPECT_EQ(stream.mode, mode_closed);
+    test::restore_console();
 }
 
+// Reading the stream takes what its descriptor brings; a flush keeps what is still unread.
 TEST(ConsoleDriverTest, EveryOtherModeIsTheInputSide) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "hi\n", 3), 3);
     TextStream stream;
     attach_console(stream);
-    stream.handle = 7;
+    stream.handle = ends[0];
     stream.mode = 12345;
     EXPECT_EQ(console_open(stream), 0);
     EXPECT_EQ(stream.mode, mode_input);
-    EXPECT_EQ(stream.handle, 7);
-    EXPECT_EQ(stream.transfer_op, &console_read);
-    ASSERT_NE(stream.flush_op, nullptr);
-    stream.buf_pos = 3;
+    EXPECT_EQ(stream.handle, ends[0]);
+    EXPECT_EQ(stream.transfer_op(stream), 0);
+    EXPECT_EQ(std::string(stream.buf_ptr, stream.buf_end), "hi\n");
+    close(ends[0]);
+    close(ends[1]);
+    stream.buf_pos = 1;
     EXPECT_EQ(stream.flush_op(stream), 0);
-    EXPECT_EQ(stream.buf_pos, 3);
+    EXPECT_EQ(stream.buf_pos, 1);
     EXPECT_EQ(stream.close_op(stream), 0);
     EXPECT_EQ(stream.mode, mode_closed);
 
