@@ -8,7 +8,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -108,39 +107,33 @@ struct ScriptedKeyboard {
     ~ScriptedKeyboard() { keyboard_source = terminal_keyboard; }
 
     static void arrive() {
-        while (!arrivals.empty() && arrivals.front().at_ms <= now_ms) {
+        for (; !arrivals.empty() && arrivals.front().at_ms <= now_ms; arrivals.erase(arrivals.begin())) {
             ready += arrivals.front().bytes;
             hung_up = hung_up || arrivals.front().hang_up;
-            arrivals.erase(arrivals.begin());
         }
     }
     static int32_t read(uint8_t* into, int32_t count) {
         ++calls;
         arrive();
-        if (ready.empty()) {
-            last_os_error = hung_up ? 5 : 11;  // EIO, EAGAIN
-            return -1;
-        }
-        const int32_t n = std::min<int32_t>(count, static_cast<int32_t>(ready.size()));
-        ready.copy(reinterpret_cast<char*>(into), n);
+        const int32_t n = static_cast<int32_t>(ready.copy(reinterpret_cast<char*>(into), count));
         ready.erase(0, n);
-        return n;
+        last_os_error = n ? 0 : hung_up ? 5 : 11;  // EIO, EAGAIN
+        return n ? n : -1;
     }
     static bool wait(int32_t timeout_ms) {
         ++calls;
         arrive();
         if (!ready.empty() || hung_up) return true;
-        if (!arrivals.empty() && (timeout_ms < 0 || arrivals.front().at_ms <= now_ms + timeout_ms)) {
-            now_ms = arrivals.front().at_ms;
-            return true;
-        }
-        if (timeout_ms < 0) {
+        if (arrivals.empty() && timeout_ms < 0) {
             ++endless_waits;
-            hung_up = true;  // so that the test ends instead of hanging
-            return true;
+            return hung_up = true;  // so that the test ends instead of hanging
         }
-        now_ms += timeout_ms;
-        return false;
+        if (arrivals.empty() || (timeout_ms >= 0 && arrivals.front().at_ms > now_ms + timeout_ms)) {
+            now_ms += timeout_ms;
+            return false;
+        }
+        now_ms = arrivals.front().at_ms;
+        return true;
     }
     static void sleep(int32_t ms) { now_ms += ms; }
 };

@@ -83,6 +83,13 @@ struct Session {
         return true;
     }
 
+    // Answers the questions in turn, each as answer() does.
+    bool answers(std::initializer_list<std::pair<const Question*, std::string_view>> steps) {
+        for (const auto& [q, typed] : steps)
+            if (!answer(*q, typed)) return false;
+        return true;
+    }
+
     std::vector<std::string> commands() const { return lines_of(read_file(log())); }
 
     int exit_status() {

@@ -80,10 +80,7 @@ TEST(ErrorReport, MissingDfTmpAtTheFirstMountCheckOnATerminal) {
     mkdir(bin.c_str(), 0755);
     write_file(bin + "/df", "#!/bin/sh\nrm -f df.tmp\n", 0755);
     ASSERT_TRUE(s.start(bin));
-    ASSERT_TRUE(s.answer(welcome, ""));
-    ASSERT_TRUE(s.answer(interest, "y"));
-    ASSERT_TRUE(s.answer(warranty, ""));
-    ASSERT_TRUE(s.answer(cd_device, "s"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
     EXPECT_EQ(s.exit_status(), 2);
 
     // The terminal has its line ends back (output post-processing on) before the report.
@@ -193,9 +190,7 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
         if (std::string(wait.name) == "key") {
             ASSERT_TRUE(s.at(interest));
         } else {
-            ASSERT_TRUE(s.answer(interest, "y"));
-            ASSERT_TRUE(s.answer(warranty, ""));
-            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+            ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
         }
         if (std::string(wait.name) == "command") {
             ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
