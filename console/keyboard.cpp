@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/syscall.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <string_view>
@@ -37,14 +38,19 @@ int32_t terminal_read(uint8_t* into, int32_t count) {
     return static_cast<int32_t>(system_call(SYS_read, keyboard_fd, reinterpret_cast<long>(into), count));
 }
 
-// Signals from outside are let in only while waiting here, and acted on at once.
+// Signals from outside are let in only while waiting here, and acted on at once. SIGHUP ends
+// the input as a real hang-up would.
 bool terminal_wait(int32_t timeout_ms) {
     pollfd keyboard{keyboard_fd, POLLIN, 0};
     for (;;) {
-        long ready = wait_letting_signals_in(&keyboard, 1, timeout_ms);
+        long ready = call_letting_signals_in(input_signals, SYS_poll, reinterpret_cast<long>(&keyboard), 1, timeout_ms);
         if (ready >= 0) return ready > 0;
         if (last_os_error != EINTR) return false;
         act_on_signals();
+        if (hang_up_noted) {
+            tty_input_ended = true;
+            return false;
+        }
     }
 }
 
@@ -77,10 +83,13 @@ constexpr int state_keypad = 7;        // after ESC O
 constexpr int state_swallow = 255;     // the closing ~ is still to come
 
 constexpr uint8_t esc = 27;
+// The longest gap between the pieces of a late cursor report on a slow line.
+constexpr int32_t late_piece_ms = 500;
 
 // One read into the empty ring, from its write index up to its end.
 void refill_tty_ring() {
-    int32_t room = tty_ring_size - tty_ring_write;
+    // Never over bytes not yet taken, when the ring is refilled before it is empty.
+    int32_t room = std::min(tty_ring_size - tty_ring_write, tty_ring_size - tty_ring_count);
     int32_t got = keyboard_source.read(tty_ring + tty_ring_write, room);
     if (got > room) got = room;  // a source never gets to claim more than the ring took
     if (got > 0) {
@@ -107,25 +116,30 @@ bool take_tty_byte(uint8_t& b) {
 
 void wait_for_keyboard() { keyboard_source.wait(-1); }
 
-// After an ESC: the rest of a cursor report ("[12;40R") that came after start-up stopped waiting
-// for it, whole in the ring, is taken out and dropped, so that none of it becomes typed keys.
-bool skip_late_cursor_report() {
-    if (!cursor_report_outstanding) return false;
-    if (tty_ring_count == 0 && bytes_waiting()) refill_tty_ring();
-    const auto ahead = [](int32_t k) { return tty_ring[(tty_ring_read + k) % tty_ring_size]; };
-    const auto digits_from = [&](int32_t k) {
-        const int32_t first = k;
-        while (k < tty_ring_count && ahead(k) >= '0' && ahead(k) <= '9') ++k;
-        return k > first ? k : -1;
-    };
-    if (tty_ring_count == 0 || ahead(0) != '[') return false;
-    int32_t k = digits_from(1);
-    if (k < 0 || k >= tty_ring_count || ahead(k) != ';') return false;
-    k = digits_from(k + 1);
-    if (k < 0 || k >= tty_ring_count || ahead(k) != 'R') return false;
-    tty_ring_read = (tty_ring_read + k + 1) % tty_ring_size;
-    tty_ring_count -= k + 1;
+// A cursor report that start-up stopped waiting for comes late, perhaps in pieces: the byte just
+// taken and those after it that make up its rest are dropped, so that none of it becomes typed
+// keys. A piece still missing is waited for a moment; bytes that are no report are left as keys.
+bool skip_late_cursor_report(uint8_t first) {
+    int state = cursor_report_step(cursor_report_state, first);
+    if (state < 0) {
+        cursor_report_state = 0;  // what start-up read was no report: a whole one may still come
+        return false;
+    }
+    int32_t k = 0;  // bytes after the first that belong to the report
+    while (state != cursor_report_whole) {
+        if (k == tty_ring_count) {
+            if (tty_ring_count == tty_ring_size || tty_input_ended || !keyboard_source.wait(late_piece_ms)) return false;
+            refill_tty_ring();
+            if (k == tty_ring_count) return false;
+        }
+        state = cursor_report_step(state, tty_ring[(tty_ring_read + k) % tty_ring_size]);
+        if (state < 0) return false;
+        ++k;
+    }
+    tty_ring_read = (tty_ring_read + k) % tty_ring_size;
+    tty_ring_count -= k;
     cursor_report_outstanding = false;
+    cursor_report_state = 0;
     return true;
 }
 
@@ -279,12 +293,11 @@ uint8_t read_key() {
             if (tty_input_ended) return 0;
             continue;
         }
-        if (b != esc) break;
-        // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
-        // what comes later is read as ordinary keys.
-        keyboard_source.sleep(10);
-        if (!skip_late_cursor_report()) break;
+        if (!cursor_report_outstanding || !skip_late_cursor_report(b)) break;
     }
+    // The rest of a sequence must follow within 10 ms of the ESC and of each byte after it;
+    // what comes later is read as ordinary keys.
+    if (b == esc) keyboard_source.sleep(10);
 
     if (b == 127) {
         push_key(8);  // the Linux console's Backspace

@@ -2,8 +2,10 @@
 // read otherwise.
 #include "console/line_input.h"
 
+#include <poll.h>
 #include <sys/syscall.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -98,18 +100,26 @@ constexpr int read_ended_in_cr = 0;
 // A pipe, a FIFO or a file: waited for with the signals let in, never read while they are held
 // back. Input that is always ready (a file, /dev/zero) never blocks the wait, so what came in
 // meanwhile is taken before each read all the same.
-void wait_for_plain_input(int32_t fd) {
+// False once SIGHUP has ended the input.
+bool wait_for_plain_input(int32_t fd) {
     pollfd input{fd, POLLIN, 0};
-    while (wait_letting_signals_in(&input, 1, -1) == -1 && last_os_error == 4 /* EINTR */) act_on_signals();
+    while (call_letting_signals_in(input_signals, SYS_poll, reinterpret_cast<long>(&input), 1, -1) == -1 &&
+           last_os_error == EINTR) {
+        act_on_signals();
+        if (hang_up_noted) return false;
+    }
+    return true;
 }
 
 void read_plain(TextStream& stream) {
     char* buffer = stream.buf_ptr;
     int32_t n = 0;
     for (;;) {
-        wait_for_plain_input(stream.handle);
-        long got = system_call(SYS_read, stream.handle, reinterpret_cast<long>(buffer), stream.buf_size);
-        if (got == -1 && last_os_error == 4) continue;  // EINTR
+        long got = 0;
+        if (wait_for_plain_input(stream.handle)) {
+            got = system_call(SYS_read, stream.handle, reinterpret_cast<long>(buffer), stream.buf_size);
+            if (got == -1 && last_os_error == EINTR) continue;
+        }
         n = got > 0 ? static_cast<int32_t>(got) : 0;
         if (n == 0) {
             input_ended = true;

@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "console/screen_output.h"
+#include "runtime/command_group.h"
 #include "runtime/disk_file.h"
 #include "runtime/process.h"
 #include "runtime/stop_signals.h"
@@ -22,6 +23,7 @@ bool input_redirected = false;
 struct termios saved_tty_attrs {};
 bool tty_attrs_saved = false;
 bool cursor_report_outstanding = false;
+int cursor_report_state = 0;
 
 namespace {
 
@@ -82,12 +84,19 @@ void resume_raw_mode() {
     if (!tty_attrs_saved) return;
     wait_for_foreground(1, SIGTTOU);
     struct termios raw = saved_tty_attrs;
+    // One byte at a time, with no timer: a terminal left with VMIN 3 must still take Enter at once.
+    // The found values come back at the exit with the rest.
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
     raw.c_iflag &= ~tcflag_t(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON);
     raw.c_oflag &= ~tcflag_t(OPOST);
     raw.c_lflag &= ~tcflag_t(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     raw.c_cflag &= ~tcflag_t(CSIZE | PARENB);
     raw.c_cflag |= CS8;
+    // From the background while the running command has the foreground.
+    hold_terminal_stops(true);
     tcsetattr(1, TCSANOW, &raw);
+    hold_terminal_stops(false);
 }
 
 void wait_for_foreground(int fd, int signal) {
@@ -99,7 +108,8 @@ void wait_for_foreground(int fd, int signal) {
     if (action.sa_handler == SIG_IGN || sigismember(&blocked, signal)) return;
     for (;;) {
         const pid_t group = tcgetpgrp(fd);
-        if (group < 0 || group == getpgrp()) return;  // not the controlling terminal, or ours
+        // Not the controlling terminal, or ours, or the running command's, which has it from us.
+        if (group < 0 || group == getpgrp() || (command_group != 0 && group == command_group)) return;
         // Where job control stops nothing (no shell to continue the group), go on as the kernel would.
         if (!stop_until_continued(signal)) return;
     }
@@ -109,6 +119,19 @@ bool terminal_held_by_others() {
     const pid_t group = tcgetpgrp(1);
     if (group <= 0 || group == getpgrp()) return false;
     return kill(-group, 0) == 0 || errno == EPERM;
+}
+
+int cursor_report_step(int state, uint8_t byte) {
+    const bool digit = byte >= '0' && byte <= '9';
+    switch (state) {
+    case 0: return byte == 0x1b ? 1 : -1;
+    case 1: return byte == '[' ? 2 : -1;
+    case 2: return digit ? 3 : -1;
+    case 3: return digit ? 3 : byte == ';' ? 4 : -1;
+    case 4: return digit ? 5 : -1;
+    case 5: return digit ? 5 : byte == 'R' ? cursor_report_whole : -1;
+    default: return -1;
+    }
 }
 
 void parse_cursor_report(std::string_view bytes, uint8_t& column, uint8_t& row) {
@@ -144,7 +167,7 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     while (got < sizeof reply && !cursor_report_complete(std::string_view(reply, got))) {
         const auto left = static_cast<int32_t>(std::max(end - now_ms(), 0L));
         // An ending signal ends the wait and the installer; any other lets the rest of it go on.
-        const long ready = wait_letting_signals_in(&answer, 1, left, true);
+        const long ready = call_letting_signals_in(ending_signals, SYS_poll, reinterpret_cast<long>(&answer), 1, left);
         if (ready == -1 && last_os_error == EINTR) {
             if (stop_signal != 0) halt_program();
             continue;
@@ -155,6 +178,15 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
         got += static_cast<size_t>(n);
     }
     cursor_report_outstanding = !cursor_report_complete(std::string_view(reply, got));
+    // A reply cut off by the second: the keyboard drops the rest of it when it comes.
+    cursor_report_state = 0;
+    for (size_t i = got; cursor_report_outstanding && i > 0; --i) {
+        if (reply[i - 1] != '\x1b') continue;
+        for (size_t k = i - 1; k < got && cursor_report_state >= 0; ++k)
+            cursor_report_state = cursor_report_step(cursor_report_state, static_cast<uint8_t>(reply[k]));
+        if (cursor_report_state < 0) cursor_report_state = 0;
+        break;
+    }
     parse_cursor_report(std::string_view(reply, got), column, row);
 }
 

@@ -29,6 +29,12 @@ bool terminal_held_by_others();
 // Start-up stopped waiting before the terminal's cursor report was whole: the keyboard drops one
 // that comes later instead of taking it as typed keys.
 extern bool cursor_report_outstanding;
+// How far a cursor report ("ESC [ row ; column R") has come: 0 not begun, 1 to 5 on the way
+// (what start-up read of a reply cut off by the second), cursor_report_whole at its R.
+extern int cursor_report_state;
+constexpr int cursor_report_whole = 6;
+// The state after one more byte, -1 when the byte is no part of a report there.
+int cursor_report_step(int state, uint8_t byte);
 // Column and row of the terminal's cursor, each 0 when there is no usable answer.
 void query_cursor_position(uint8_t& column, uint8_t& row);
 // Reads a cursor position report out of the bytes read for it; 0, 0 when there is none.

@@ -27,7 +27,7 @@ bool escape_pending = false;
 BoundedString escape_text;
 bool output_redirected = false;
 int32_t console_out_fd = 1;
-int32_t nonblocking_out_fd = -1;
+bool output_in_progress = false;
 
 namespace {
 
@@ -164,19 +164,12 @@ void send_text(std::string_view text) {
 
 namespace {
 
-// Waits until the terminal takes output again; false when the rest is to be dropped: once an
-// ending signal has come, nothing waits for the terminal any more.
-bool wait_for_room(int32_t fd) {
+// After an ending signal nothing waits for the terminal any more: the rest goes out as far as it
+// is taken at once, a byte at a time, each only when the descriptor says it takes one.
+long write_without_waiting(int32_t fd, const char* bytes) {
     pollfd out{fd, POLLOUT, 0};
-    for (;;) {
-        if (stop_signal != 0) return false;
-        long ready = wait_letting_signals_in(&out, 1, -1, true);
-        if (ready > 0) return true;
-        if (ready == 0 || last_os_error != EINTR) return false;
-        // Ended from outside: the exit path gives the attributes back (that needs no output)
-        // and writes the last screen as far as it goes.
-        if (stop_signal != 0 && !exit_in_progress) halt_program();
-    }
+    if (system_call(SYS_poll, reinterpret_cast<long>(&out), 1, 0) != 1 || !(out.revents & POLLOUT)) return -1;
+    return system_call(SYS_write, fd, reinterpret_cast<long>(bytes), 1);
 }
 
 }  // namespace
@@ -186,37 +179,29 @@ void flush_output() {
     const char* rest = out_buffer;
     size_t left = static_cast<size_t>(out_count);
     out_count = 0;
-    const int32_t fd = nonblocking_out_fd >= 0 ? nonblocking_out_fd : console_out_fd;
-    // Failures are not reported, but a short write does not lose the tail of the output.
+    const int32_t fd = console_out_fd;
+    output_in_progress = true;
+    // Failures are not reported, but a short write does not lose the tail of the output. A
+    // terminal or pipe that takes nothing is waited for with the ending signals and SIGTSTP let in.
     while (left > 0) {
-        long n = system_call(SYS_write, fd, reinterpret_cast<long>(rest), static_cast<long>(left));
+        // Ended from outside: the exit path gives the attributes back (that needs no output)
+        // and writes what still goes.
+        if (stop_signal != 0 && !exit_in_progress) halt_program();
+        const uint64_t signals = exit_in_progress || pause_in_progress ? ending_signals : output_signals;
+        long n = stop_signal != 0 ? write_without_waiting(fd, rest)
+                                  : call_letting_signals_in(signals, SYS_write, fd, reinterpret_cast<long>(rest),
+                                                            static_cast<long>(left));
         if (n > 0) {
             rest += n;
             left -= static_cast<size_t>(n);
         } else if (n < 0 && last_os_error == EINTR) {
-            continue;
-        } else if (n < 0 && last_os_error == EAGAIN && fd == nonblocking_out_fd && wait_for_room(fd)) {
-            continue;
+            // Paused meanwhile: the rest follows once continued.
+            act_on_signals();
         } else {
             break;
         }
     }
-}
-
-void open_nonblocking_output() {
-    if (nonblocking_out_fd >= 0 || console_out_fd != 1) return;
-    char path[] = "/proc/self/fd/1";
-    constexpr long write_only = 01, no_controlling_tty = 0400, nonblocking = 04000, close_on_exec = 02000000;
-    long fd = system_call(SYS_open, reinterpret_cast<long>(path),
-                          write_only | no_controlling_tty | nonblocking | close_on_exec);
-    // Without /proc the output blocks as before.
-    nonblocking_out_fd = fd >= 0 ? static_cast<int32_t>(fd) : -1;
-}
-
-void close_nonblocking_output() {
-    if (nonblocking_out_fd < 0) return;
-    system_call(SYS_close, nonblocking_out_fd);
-    nonblocking_out_fd = -1;
+    output_in_progress = false;
 }
 
 bool set_auto_flush(bool on) {

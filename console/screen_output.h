@@ -39,12 +39,8 @@ extern bool output_redirected;
 
 // Where out_buffer goes: descriptor 1; tests point it at a pipe or socket to see the bytes.
 extern int32_t console_out_fd;
-// The same terminal opened a second time without blocking, -1 when there is none: a terminal that
-// takes no output (a dead remote link) is then waited for with the ending signals let in. The
-// user's shell shares descriptor 1's own open file, whose flags stay as they are.
-extern int32_t nonblocking_out_fd;
-void open_nonblocking_output();
-void close_nonblocking_output();
+// A write to descriptor 1 is under way: a pause taken while it waits sends nothing of its own.
+extern bool output_in_progress;
 
 void send_text(std::string_view text);
 void flush_output();

@@ -29,11 +29,12 @@ bool usable_position(uint8_t column, uint8_t row) {
 // Paused from outside: the terminal as it was found, in its default colours, until taken up again.
 void give_terminal_back() {
     if (output_redirected) return;
-    if (sent_attr != 7) {
+    // Paused in a write the terminal does not take: only the modes, which need no output.
+    if (sent_attr != 7 && !output_in_progress) {
         send_text("\x1b[m");
         sent_attr = 7;  // the next output brings the dialogue's colours back
     }
-    flush_output();
+    if (!output_in_progress) flush_output();
     set_raw_mode(false);
 }
 
@@ -41,7 +42,7 @@ void take_terminal_again() {
     if (output_redirected) return;
     resume_raw_mode();
     // Whatever the shell wrote meanwhile, the cursor goes back to where the dialogue has it.
-    resend_cursor();
+    if (!output_in_progress) resend_cursor();
 }
 
 }  // namespace
@@ -102,7 +103,6 @@ void console_start() {
         cursor_row = 1;
         return;
     }
-    open_nonblocking_output();
     set_raw_mode(true);
     uint8_t column = 0, row = 0;
     query_cursor_position(column, row);
@@ -135,7 +135,6 @@ void console_exit() {
         flush_output();
         set_raw_mode(false);
     }
-    close_nonblocking_output();
     release_screen_cells();
 }
 

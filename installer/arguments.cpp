@@ -2,6 +2,7 @@
 
 #include <sys/syscall.h>
 
+#include <cerrno>
 #include <string_view>
 
 #include "runtime/disk_file.h"
@@ -39,9 +40,6 @@ constexpr auto usage_text =
 
 constexpr auto version_text = "zuva-install (ZUVA Linux) pre1-2.0\n"sv;
 
-constexpr int32_t error_interrupted = 4;  // EINTR
-constexpr int32_t error_io = 5;           // EIO
-constexpr int32_t error_bad_handle = 9;   // EBADF
 
 // Writes the whole text, piece by piece when the descriptor takes less at a time; the error
 // number of the write that failed, 0 once everything went out.
@@ -53,8 +51,8 @@ int32_t write_all(int32_t fd, std::string_view text) {
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else if (n == 0) {
-            return error_io;  // a device that takes nothing would keep this loop going forever
-        } else if (last_os_error != error_interrupted) {
+            return EIO;  // a device that takes nothing would keep this loop going forever
+        } else if (last_os_error != EINTR) {
             return last_os_error;
         }
     }
@@ -84,7 +82,7 @@ void handle_arguments() {
     // A closed standard output counts as /dev/null, as it does for the dialogue. A full device or
     // a pipe nobody reads (with SIGPIPE ignored; otherwise SIGPIPE ends the process) ends with the
     // run-time error number of that write failure: 101.
-    if (error == 0 || error == error_bad_handle) end_with(0);
+    if (error == 0 || error == EBADF) end_with(0);
     end_with(os_error_number(error));
 }
 

@@ -3,33 +3,35 @@
 #include <asm/ioctls.h>
 #include <sys/syscall.h>
 
+#include <cerrno>
+
 #include "runtime/system_call.h"
 
 namespace zuva {
 
 uint16_t os_error_number(int32_t error) {
     switch (error) {
-        case 2: return 2;      // ENOENT: file not found
-        case 4: return 101;    // EINTR
-        case 5: return 101;    // EIO
-        case 9: return 6;      // EBADF: invalid file handle
-        case 11: return 101;   // EAGAIN
-        case 12: return 217;   // ENOMEM
-        case 13: return 5;     // EACCES: access denied
-        case 14: return 217;   // EFAULT
-        case 17: return 5;     // EEXIST
-        case 20: return 3;     // ENOTDIR: path not found
-        case 21: return 5;     // EISDIR
-        case 22: return 218;   // EINVAL
-        case 23: return 4;     // ENFILE: too many open files
-        case 24: return 4;     // EMFILE
-        case 26: return 162;   // ETXTBSY
-        case 28: return 101;   // ENOSPC
-        case 30: return 5;     // EROFS
-        case 32: return 101;   // EPIPE
-        case 36: return 3;     // ENAMETOOLONG
-        case 39: return 5;     // ENOTEMPTY
-        case 40: return 3;     // ELOOP
+        case ENOENT: return 2;  // file not found
+        case EINTR: return 101;
+        case EIO: return 101;
+        case EBADF: return 6;  // invalid file handle
+        case EAGAIN: return 101;
+        case ENOMEM: return 217;
+        case EACCES: return 5;  // access denied
+        case EFAULT: return 217;
+        case EEXIST: return 5;
+        case ENOTDIR: return 3;  // path not found
+        case EISDIR: return 5;
+        case EINVAL: return 218;
+        case ENFILE: return 4;  // too many open files
+        case EMFILE: return 4;
+        case ETXTBSY: return 162;
+        case ENOSPC: return 101;
+        case EROFS: return 5;
+        case EPIPE: return 101;
+        case ENAMETOOLONG: return 3;
+        case ENOTEMPTY: return 5;
+        case ELOOP: return 3;
         default: return static_cast<uint16_t>(error);
     }
 }

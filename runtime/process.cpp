@@ -2,7 +2,7 @@
 
 #include <sys/syscall.h>
 
-#include "runtime/command_tree.h"
+#include "runtime/command_group.h"
 #include "runtime/stop_signals.h"
 #include "runtime/system_call.h"
 
@@ -40,7 +40,10 @@ void halt_program() {
     // `kill %1`) the terminal requests below must not stop the process.
     hold_terminal_stops(true);
     // No command outlives an installer ended from outside.
-    if (stop_signal != 0) end_commands(stop_signal);
+    if (stop_signal != 0) end_command(stop_signal);
+    // The terminal's foreground back from a command still running (after a fault), so that its
+    // modes are given back below.
+    command_ended();
     exit_sequence();
     // Ended from outside: with the terminal given back, the parent learns how it ended.
     if (stop_signal != 0 && error_address == nullptr) die_by_stop_signal();

@@ -1,6 +1,9 @@
 #include "runtime/process.h"
 
+#include <fcntl.h>
 #include <sys/syscall.h>
+
+#include <cerrno>
 
 #include "runtime/system_call.h"
 
@@ -36,11 +39,9 @@ namespace {
 // otherwise the first file opened (df.tmp) would take its place, and every command after it
 // would inherit that file as its standard output.
 void fill_closed_standard_descriptors() {
-    constexpr long get_flags = 1;  // F_GETFD
-    constexpr long read_write = 2;  // O_RDWR
     for (long fd = 0; fd <= 2; ++fd) {
-        if (system_call(SYS_fcntl, fd, get_flags) == -1 && last_os_error == 9 /* EBADF */)
-            system_call(SYS_open, reinterpret_cast<long>("/dev/null"), read_write);
+        if (system_call(SYS_fcntl, fd, F_GETFD) == -1 && last_os_error == EBADF)
+            system_call(SYS_open, reinterpret_cast<long>("/dev/null"), O_RDWR);
     }
     last_os_error = 0;
 }

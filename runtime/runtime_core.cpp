@@ -1,5 +1,3 @@
-#include "runtime/command_tree.h"
-#include "runtime/hang_up.h"
 #include "runtime/process.h"
 #include "runtime/stop_signals.h"
 
@@ -7,9 +5,7 @@ namespace zuva {
 
 void runtime_core_init() {
     install_fault_handlers();
-    catch_hang_up();
     catch_stop_signals();
-    keep_command_orphans();
     // The memory manager is the C++ allocator and the command line was saved by the entry;
     // neither needs more here.
     open_standard_streams();

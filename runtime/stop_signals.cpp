@@ -1,50 +1,62 @@
 #include "runtime/stop_signals.h"
 
-#include <signal.h>
-#include <sys/syscall.h>
-
-#include "runtime/command_tree.h"
+#include "runtime/command_group.h"
 #include "runtime/process.h"
 
 namespace zuva {
 
 volatile int32_t stop_signal = 0;
+volatile int32_t hang_up_noted = 0;
 void (*before_pause)() = nullptr;
 void (*after_pause)() = nullptr;
 uint64_t open_signal_mask = 0;
-uint64_t held_signal_mask = 0;
+bool continue_ignored_at_start = false;
+bool pause_in_progress = false;
 
 namespace {
 
+uint64_t held_signal_mask = 0;
 volatile int32_t pause_requested = 0;
 volatile int32_t continued = 0;
-
-uint64_t signal_bit(int signal) { return uint64_t(1) << (signal - 1); }
-
-const uint64_t ending_signals = signal_bit(SIGTERM) | signal_bit(SIGINT) | signal_bit(SIGQUIT);
 
 void change_mask(int how, uint64_t mask) {
     system_call(SYS_rt_sigprocmask, how, reinterpret_cast<long>(&mask), 0, sizeof mask);
 }
 
-void on_ending_signal(int signal) {
-    if (stop_signal == 0) stop_signal = signal;
+uint64_t pending_signals() {
+    uint64_t pending = 0;
+    system_call(SYS_rt_sigpending, reinterpret_cast<long>(&pending), sizeof pending);
+    return pending;
 }
 
-void on_pause_signal(int) { pause_requested = 1; }
+void on_held_signal(int signal, siginfo_t*, void* context) {
+    if (signal == SIGTSTP) {
+        pause_requested = 1;
+        continued = 0;  // only a SIGCONT after this request calls the pause off
+    } else if (signal == SIGCONT) {
+        continued = 1;
+    } else if (signal == SIGHUP) {
+        hang_up_noted = 1;
+    } else if (stop_signal == 0) {
+        stop_signal = signal;
+    }
+    cut_short_at(context);
+}
 
-void on_continue_signal(int) { continued = 1; }
-
-// False when the signal was ignored at start: whoever started the installer wants it so.
-bool catch_signal(int signal, void (*handler)(int)) {
+bool ignored(int signal) {
     struct sigaction found {};
     sigaction(signal, nullptr, &found);
-    if (found.sa_handler == SIG_IGN) return false;
+    return found.sa_handler == SIG_IGN;
+}
+
+void catch_signal(int signal) {
     struct sigaction action {};
-    action.sa_handler = handler;  // no SA_RESTART: a wait is cut short and acts at once
+    action.sa_sigaction = on_held_signal;
+    action.sa_flags = SA_SIGINFO;  // no SA_RESTART: a wait is cut short and acts at once
+    // Never one handler inside another: a SIGCONT must not be undone by the SIGTSTP before it.
     sigemptyset(&action.sa_mask);
+    for (int held : {SIGTERM, SIGINT, SIGQUIT, SIGTSTP, SIGHUP, SIGCONT}) sigaddset(&action.sa_mask, held);
     sigaction(signal, &action, nullptr);
-    return true;
 }
 
 void set_default_action(int signal) {
@@ -54,21 +66,19 @@ void set_default_action(int signal) {
     sigaction(signal, &action, nullptr);
 }
 
-// Pauses with the terminal given back and every process of the commands stopped with it, so the
-// shell sees an ordinary stop; on SIGCONT they all go on, unless an ending signal came meanwhile.
+// Pauses with the terminal given back and the command stopped with it, so the shell sees an
+// ordinary stop; on SIGCONT both go on, unless an ending signal came meanwhile.
 void pause_here() {
     pause_requested = 0;
-    ProcessList commands;
-    freeze_commands(commands);
+    pause_in_progress = true;
+    pause_command();
     hold_terminal_stops(true);
     if (before_pause) before_pause();
     hold_terminal_stops(false);
     stop_until_continued(SIGTSTP);
-    // This continuation is taken up here, once.
-    continued = 0;
     if (after_pause) after_pause();
-    signal_commands(commands, SIGCONT);
-    release_process_list(commands);
+    pause_in_progress = false;
+    continue_command();
 }
 
 }  // namespace
@@ -76,34 +86,36 @@ void pause_here() {
 void catch_stop_signals() {
     system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&open_signal_mask), sizeof open_signal_mask);
     held_signal_mask = 0;
-    for (int signal : {SIGTERM, SIGINT, SIGQUIT}) {
-        if (catch_signal(signal, on_ending_signal)) held_signal_mask |= signal_bit(signal);
+    for (int signal : {SIGTERM, SIGINT, SIGQUIT, SIGTSTP, SIGHUP}) {
+        // Ignored at start, it stays ignored: whoever started the installer wants it so (nohup).
+        if (ignored(signal)) continue;
+        catch_signal(signal);
+        held_signal_mask |= signal_bit(signal);
     }
-    if (catch_signal(SIGTSTP, on_pause_signal)) held_signal_mask |= signal_bit(SIGTSTP);
-    if (catch_signal(SIGCONT, on_continue_signal)) held_signal_mask |= signal_bit(SIGCONT);
+    // Ignoring SIGCONT keeps no process stopped, so the installer takes it all the same; its
+    // commands get it as found.
+    continue_ignored_at_start = ignored(SIGCONT);
+    catch_signal(SIGCONT);
+    held_signal_mask |= signal_bit(SIGCONT);
     change_mask(SIG_BLOCK, held_signal_mask);
 }
 
-void let_signals_in(bool in) { change_mask(in ? SIG_UNBLOCK : SIG_BLOCK, held_signal_mask); }
-
 void hold_terminal_stops(bool hold) { change_mask(hold ? SIG_BLOCK : SIG_UNBLOCK, signal_bit(SIGTTOU)); }
 
-bool take_held_signals(bool ending_only) {
-    uint64_t pending = 0;
-    system_call(SYS_rt_sigpending, reinterpret_cast<long>(&pending), sizeof pending);
-    if (pending & held_signal_mask) {
+bool take_held_signals(uint64_t signals) {
+    if (pending_signals() & held_signal_mask) {
         // Whatever arrived while held back is delivered now.
-        let_signals_in(true);
-        let_signals_in(false);
+        change_mask(SIG_UNBLOCK, held_signal_mask);
+        change_mask(SIG_BLOCK, held_signal_mask);
     }
-    if (stop_signal != 0) return true;
-    return !ending_only && (pause_requested != 0 || continued != 0);
+    return (stop_signal != 0 && (signals & ending_signals)) || (pause_requested && (signals & signal_bit(SIGTSTP))) ||
+           (continued && (signals & signal_bit(SIGCONT))) || (hang_up_noted && (signals & signal_bit(SIGHUP)));
 }
 
 void act_on_signals() {
     // Never twice: the exit path's own waits only cut their output short.
     if (exit_in_progress) return;
-    take_held_signals();
+    take_held_signals(0);
     if (stop_signal != 0) halt_program();
     if (pause_requested) pause_here();
     if (continued) {
@@ -115,19 +127,23 @@ void act_on_signals() {
 }
 
 bool stop_until_continued(int signal) {
+    if (signal != SIGTSTP) continued = 0;
     // An ending signal that came first is acted on, not slept through.
-    if (take_held_signals(true) && !exit_in_progress) halt_program();
+    if (take_held_signals(ending_signals) && !exit_in_progress) halt_program();
+    // A SIGTSTP that came meanwhile is this same stop, as the kernel would merge it.
+    if (signal == SIGTSTP) pause_requested = 0;
     const bool caught = signal == SIGTSTP && (held_signal_mask & signal_bit(SIGTSTP));
     if (caught) set_default_action(signal);
-    continued = 0;
-    // Sent while held back, taken below together with the ending signals and SIGCONT.
-    system_call(SYS_kill, system_call(SYS_getpid), signal);
+    // Sent while held back, taken below together with the ending signals and SIGCONT. A SIGCONT
+    // that came after the request calls the stop off, as the kernel's own order would: the stop
+    // sent now would discard it, so it is let in up to the sending.
+    const long self = system_call(SYS_getpid);
+    if (!continued) call_letting_signals_in(signal_bit(SIGCONT), SYS_kill, self, signal);
     uint64_t blocked = 0;
     system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&blocked), sizeof blocked);
-    const uint64_t let_in = signal_bit(signal) | ((ending_signals | signal_bit(SIGCONT)) & held_signal_mask);
-    change_mask(SIG_UNBLOCK, let_in);  // stopped here until SIGCONT
+    change_mask(SIG_UNBLOCK, signal_bit(signal) | ((ending_signals | signal_bit(SIGCONT)) & held_signal_mask));
     system_call(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&blocked), 0, sizeof blocked);
-    if (caught) catch_signal(signal, on_pause_signal);
+    if (caught) catch_signal(signal);
     const bool stopped = continued != 0;
     continued = 0;
     if (stop_signal != 0 && !exit_in_progress) halt_program();

@@ -2,13 +2,19 @@
 // keyboard: for the UEFI machine, whose framebuffer console QEMU's curses display cannot show.
 //
 //   zuva-console-view REPORT SERIAL0 QMP
+//   zuva-console-view --result REPORT DIR
 //
 // Until the live system sends its first console screen on the report port (the file REPORT,
 // "SCREEN <base64 of /dev/vcsa1>" lines), what the firmware and the boot loader write on the
 // first serial line (the file SERIAL0) passes through as it is: they draw their menus there for
 // a VT100. From then on every screen of the console is drawn here, cell by cell in its colours,
 // as much of it as this terminal holds. Keys go to the machine through QEMU's control socket
-// QMP (send-key, a US keyboard). Ctrl+] ends the machine; the view ends when QEMU does.
+// QMP (send-key, a US keyboard). Ctrl+] ends the machine; the view ends when QEMU does. It draws
+// on the terminal's alternate screen, so the terminal's scrollback is left as it was found.
+// With --result it reads the report once the machine has ended and writes into DIR what the try
+// command says of it: "end" (the installer's "exit N" or "signal N"), "screen" (its last screen
+// as text), "complete" (the report came to its end), "target" and "image" (the manifests, when
+// a target was mounted and the CD's disk image could be read). Nothing for what is missing.
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,7 +28,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
+
+#include "tools/report_lines.h"
 
 namespace {
 
@@ -42,30 +51,7 @@ void write_all(int fd, const std::string& text) {
 
 void restore_terminal() {
     if (mode_saved) tcsetattr(0, TCSANOW, &saved_mode);
-    write_all(1, "\x1b[m\x1b[?25h\r\n");
-}
-
-bool decode_base64(const std::string& text, std::string& bytes) {
-    bytes.clear();
-    unsigned value = 0;
-    int bits = 0;
-    for (char c : text) {
-        int digit;
-        if (c >= 'A' && c <= 'Z') digit = c - 'A';
-        else if (c >= 'a' && c <= 'z') digit = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') digit = c - '0' + 52;
-        else if (c == '+') digit = 62;
-        else if (c == '/') digit = 63;
-        else if (c == '=') break;
-        else return false;
-        value = value << 6 | static_cast<unsigned>(digit);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            bytes += static_cast<char>(value >> bits & 0xff);
-        }
-    }
-    return true;
+    write_all(1, "\x1b[m\x1b[?25h\x1b[?1049l");
 }
 
 // The console font's characters above 127 (code page 437), as UTF-8.
@@ -225,9 +211,35 @@ int connect_qmp(const char* path) {
 
 }  // namespace
 
+// What the report says, as files in dir for the try command; false when dir cannot be written.
+bool write_result(const char* report_path, const std::string& dir) {
+    zuva::report::Report report;
+    std::string partial;
+    off_t offset = 0;
+    zuva::report::take_text(report, partial, read_more(report_path, offset) + "\n");
+    auto put = [&](const char* name, const std::string& text) {
+        std::ofstream out(dir + "/" + name, std::ios::binary);
+        out << text;
+        return static_cast<bool>(out);
+    };
+    bool written = true;
+    if (report.exit_status) written &= put("end", "exit " + std::to_string(*report.exit_status) + "\n");
+    if (report.exit_signal) written &= put("end", "signal " + std::to_string(*report.exit_signal) + "\n");
+    // The installer's last screen: the live shell's screens follow its end.
+    const std::size_t screens = report.exit_status || report.exit_signal ? report.images_of_installer
+                                                                         : report.images.size();
+    if (screens > 0) written &= put("screen", zuva::report::vcsa_text(report.images[screens - 1]));
+    if (report.complete) written &= put("complete", "");
+    if (report.target_manifest && *report.target_manifest != "none") written &= put("target", *report.target_manifest);
+    if (report.image_manifest && *report.image_manifest != "none") written &= put("image", *report.image_manifest);
+    return written;
+}
+
 int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--result") == 0) return write_result(argv[2], argv[3]) ? 0 : 1;
     if (argc != 4) {
         std::fprintf(stderr, "usage: zuva-console-view REPORT SERIAL0 QMP\n");
+        std::fprintf(stderr, "       zuva-console-view --result REPORT DIR\n");
         return 2;
     }
     const int qmp = connect_qmp(argv[3]);
@@ -252,11 +264,12 @@ int main(int argc, char** argv) {
         };
         sigaction(sig, &ending, nullptr);
     }
-    write_all(1, "\x1b[H\x1b[2J");
+    write_all(1, "\x1b[?1049h\x1b[H\x1b[2J");
 
     off_t report_offset = 0, serial_offset = 0;
-    std::string partial, screen, typed;
-    bool screens = false, leave = false;
+    zuva::report::Report report;
+    std::string partial, typed;
+    bool leave = false;
     for (;;) {
         pollfd watch[2] = {{0, POLLIN, 0}, {qmp, POLLIN, 0}};
         const int ready = poll(watch, 2, typed.empty() ? 50 : 30);
@@ -273,26 +286,23 @@ int main(int argc, char** argv) {
         const std::string json = keys_for(typed, leave, ready == 0);
         if (!json.empty()) write_all(qmp, json);
         if (leave) {
+            // QEMU drops commands still queued when their socket closes: the view stays until
+            // QEMU has ended and closed it (up to 10 s).
             write_all(qmp, "{\"execute\":\"quit\"}\n");
+            for (int waited = 0; waited < 100; ++waited) {
+                pollfd answer{qmp, POLLIN, 0};
+                char answers[4096];
+                if (poll(&answer, 1, 100) > 0 && read(qmp, answers, sizeof answers) <= 0) break;
+            }
             break;
         }
-        partial += read_more(argv[1], report_offset);
-        std::size_t end;
-        bool changed = false;
-        while ((end = partial.find('\n')) != std::string::npos) {
-            const std::string line = partial.substr(0, end);
-            partial.erase(0, end + 1);
-            std::string cells;
-            if (line.rfind("SCREEN ", 0) == 0 && decode_base64(line.substr(7), cells)) {
-                screen = cells;
-                screens = changed = true;
-            }
-        }
-        if (!screens) {
+        const std::size_t drawn = report.images.size();
+        zuva::report::take_text(report, partial, read_more(argv[1], report_offset));
+        if (report.images.empty()) {
             write_all(1, read_more(argv[2], serial_offset));
-        } else if (changed || resized) {
+        } else if (report.images.size() > drawn || resized) {
             resized = 0;
-            draw(screen);
+            draw(report.images.back());
         }
     }
     restore_terminal();

@@ -126,6 +126,9 @@ TEST(RawModeTest, GivesBackTheAttributesItFound) {
     struct termios untouched = attributes(slave);
     set_raw_mode(true);
     struct termios during = attributes(slave);
+    // Found waiting for three bytes, raw mode still hands over each key at once.
+    ASSERT_EQ(write(master, "k", 1), 1);
+    EXPECT_EQ(read_some(slave, 1), "k");
     set_raw_mode(false);
     struct termios after = attributes(slave);
     dup2(saved_stdout, 1);

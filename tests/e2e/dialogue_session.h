@@ -6,11 +6,14 @@
 #include <glob.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -138,6 +141,16 @@ inline char process_state(pid_t pid) {
     const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     const size_t end = stat.rfind(") ");
     return end == std::string::npos ? 0 : stat[end + 2];
+}
+
+// Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is
+// full and the installer waits in its write for room.
+inline bool held_in_output(pid_t pid, int unread_fd) {
+    return wait_until([&] {
+        int unread = 0;
+        const std::vector<unsigned long> call = system_call_of(pid);
+        return !call.empty() && call[0] == SYS_write && ioctl(unread_fd, FIONREAD, &unread) == 0 && unread >= 4000;
+    });
 }
 
 // True when the terminal's attributes are those of a new pseudo-terminal, as before the start.

@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
+#include <glob.h>
 #include <sys/stat.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <chrono>
@@ -100,27 +102,40 @@ TEST(EarlyEnd, PipedInputEndingBeforeALineEndStopsTheDialogueAtThatQuestion) {
     }
 }
 
-TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
-    const std::vector<Step> steps = full_installation();
-    for (size_t stop : {1u, 3u, 6u, 7u}) {
-        SCOPED_TRACE("hang-up at: " + std::string(steps[stop].question->text));
-        Session s;
-        ASSERT_TRUE(s.start());
-        std::vector<std::string> expected;
-        ASSERT_TRUE(answer_first(s, steps, stop, expected));
-        ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
-        s.program.type("y");  // typed, but never ended by Enter
-        s.program.pump(50);
-        s.program.hang_up();
-        EXPECT_EQ(s.exit_status(), 0);
-        EXPECT_EQ(s.commands(), expected);
-    }
-}
-
 // The installer's screen as the dialogue's own endings leave it: cleared, light grey on black.
 void expect_screen_reset(const VtScreen& screen) {
     for (int row = 10; row <= 15; ++row) EXPECT_EQ(screen.row(row), std::string(80, ' ')) << screen.dump();
     EXPECT_EQ(screen.attr(40, 12), plain_colours);
+}
+
+// Also a SIGHUP sent with kill, the terminal still there: the screen cleared, its modes given back.
+TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
+    const std::vector<Step> steps = full_installation();
+    for (bool real : {true, false}) {
+        for (size_t stop : {1u, 3u, 6u, 7u}) {
+            SCOPED_TRACE(std::string(real ? "hang-up" : "kill -HUP") + " at: " + std::string(steps[stop].question->text));
+            Session s;
+            ASSERT_TRUE(s.start());
+            std::vector<std::string> expected;
+            ASSERT_TRUE(answer_first(s, steps, stop, expected));
+            ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
+            s.program.type("y");  // typed, but never ended by Enter
+            const Question& q = *steps[stop].question;
+            ASSERT_TRUE(s.program.wait_for([&] { return s.program.screen.text(q.column, q.row, 1) == "y"; }));
+            if (real) {
+                s.program.hang_up();
+            } else {
+                kill(s.program.pid, SIGHUP);
+            }
+            EXPECT_EQ(s.exit_status(), 0);
+            EXPECT_EQ(s.commands(), expected);
+            if (!real) {
+                EXPECT_TRUE(attributes_as_new(s.program.master));
+                expect_screen_reset(s.program.screen);
+            }
+            EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        }
+    }
 }
 
 TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
@@ -180,7 +195,8 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
             ASSERT_TRUE(answer_first(s, steps, place.answered, expected));
             if (place.waiting) {
                 const std::string marker = s.dir.file(std::string(place.waiting) + ".waiting");
-                ASSERT_TRUE(s.program.wait_for([&] { return access(marker.c_str(), F_OK) == 0; }));
+                // Its number written, not only its file made: the command is under way.
+                ASSERT_TRUE(s.program.wait_for([&] { return !read_file(marker).empty(); }));
                 expected.erase(std::find_if(expected.begin(), expected.end(),
                                             [&](const std::string& c) { return c.rfind(place.waiting, 0) == 0; }),
                                expected.end());
@@ -274,19 +290,30 @@ TEST(EarlyEnd, NoProcessOfACommandOutlivesAnEndingSignal) {
         {"/bin/sh", "trap '' INT\nfor i in $(seq 100); do sleep 600 & done\necho $$ > mount.waiting\nwait\n"},
         {"/bin/sh", "f() { if [ $1 -gt 0 ]; then f $(($1 - 1)) & wait; else echo $$ > mount.waiting; sleep 600; fi; }\n"
                     "f 150\n"}};
-    for (const auto& [shell, body] : scripts) {
+    auto end_during = [](const std::pair<std::string, std::string>& script, int signal, const std::string& limits) {
+        Session s;
+        std::vector<std::string> commands;
+        ASSERT_TRUE(s.program.start({"/bin/sh", "-c", limits + "exec '" + ZUVA_INSTALL_PATH + "'"},
+                                    s.environment(command_script(s, "mount", script.second, script.first)), s.dir.path));
+        ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "mount.waiting"));
+        kill(s.program.pid, signal);
+        expect_death_by(s.program.wait_exit(3000), signal);
+        EXPECT_TRUE(attributes_as_new(s.program.master));
+        expect_screen_reset(s.program.screen);
+        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    };
+    for (const auto& script : scripts) {
         for (int signal : {SIGTERM, SIGINT}) {
-            SCOPED_TRACE(body + strsignal(signal));
-            Session s;
-            std::vector<std::string> commands;
-            ASSERT_TRUE(s.start(command_script(s, "mount", body, shell)));
-            ASSERT_TRUE(answer_first(s, full_installation(), 4, commands) && appears(s, "mount.waiting"));
-            kill(s.program.pid, signal);
-            expect_death_by(s.program.wait_exit(3000), signal);
-            EXPECT_TRUE(attributes_as_new(s.program.master));
-            expect_screen_reset(s.program.screen);
-            EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+            SCOPED_TRACE(script.second + strsignal(signal));
+            end_during(script, signal, "");
         }
+    }
+    // However few files the installer may open (bash runs its script with as few, dash does not).
+    for (int limit : {4, 5, 6, 64}) {
+        SCOPED_TRACE("ulimit -n " + std::to_string(limit));
+        end_during({"/bin/bash", "trap '' INT\ni=0\nwhile [ $i -lt 100 ]; do sleep 600 & i=$((i + 1)); done\n"
+                               "/bin/echo $$ > mount.waiting\nwait\n"},
+                   SIGTERM, "ulimit -n " + std::to_string(limit) + "; ");
     }
 }
 
@@ -434,6 +461,189 @@ TEST(RedirectedDialogue, AClosedStandardDescriptorIsNeverTakenByAFile) {
         ASSERT_EQ(where.size(), 3u);
         EXPECT_EQ(where[static_cast<size_t>(fd)], "/dev/null");
         for (const std::string& target : where) EXPECT_EQ(target.find("df.tmp"), std::string::npos) << target;
+    }
+}
+
+// Started by a shell that stays, in a process group of its own with the terminal's foreground:
+// job control stops it then, as under a job-control shell. The shell's status is the installer's.
+std::vector<std::string> in_own_foreground_group() {
+    return {"/bin/sh", "-c", "perl -MPOSIX -e '$SIG{TTOU} = \"IGNORE\"; setpgid(0, 0); tcsetpgrp(0, getpgrp()); "
+                             "$SIG{TTOU} = \"DEFAULT\"; exec @ARGV' '" + std::string(ZUVA_INSTALL_PATH) + "'; exit $?"};
+}
+
+pid_t child_of(pid_t pid) {
+    return std::atoi(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str());
+}
+
+bool running(pid_t pid) {
+    const char state = process_state(pid);
+    return state != 0 && state != 'T' && state != 'Z';
+}
+
+// Ends a process the installer had to leave alone, and the cgroups of the installer's commands it kept.
+void end_left_alone(pid_t pid, pid_t installer) {
+    kill(pid, SIGKILL);
+    for (int i = 0; i < 200 && process_state(pid) != 0 && process_state(pid) != 'Z'; ++i) usleep(10000);
+    glob_t found{};
+    const std::string name = "zuva-install." + std::to_string(installer) + ".*";
+    glob(("/sys/fs/cgroup/" + name).c_str(), 0, nullptr, &found);
+    glob(("/sys/fs/cgroup/unified/" + name).c_str(), GLOB_APPEND, nullptr, &found);
+    for (size_t i = 0; i < found.gl_pathc; ++i) rmdir(found.gl_pathv[i]);
+    globfree(&found);
+}
+
+// A daemon that an earlier mount left running (a FUSE filesystem's, here a setsid sleep) and a
+// child the installer inherited are neither stopped nor ended with the running command. (The
+// kernel's hang-up when the installer, the session's leader, ends is not the installer's signal:
+// the inherited child ignores it.)
+TEST(EarlyEnd, AnEndingSignalEndsTheRunningCommandAndNothingElse) {
+    for (int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(strsignal(signal));
+        Session s;
+        const std::string bin = command_script(
+            s, "mount",
+            "if [ \"$2\" = /drive ]; then echo $$ > mount.waiting; sleep 600 & sleep 600; fi\n"
+            "[ \"$2\" = /cdrom ] && (d=$PWD; cd / && exec setsid sh -c \"echo \\$\\$ > '$d/daemon'; exec sleep 600\") &\n"
+            "exec '" + standins_path() + "/mount' \"$@\"\n");
+        ASSERT_TRUE(s.program.start({"/bin/sh", "-c", "(cd / && trap '' HUP && exec sleep 600) & echo $! > inherited; exec '" +
+                                                          std::string(ZUVA_INSTALL_PATH) + "'"},
+                                    s.environment(bin), s.dir.path));
+        std::vector<std::string> commands;
+        ASSERT_TRUE(answer_first(s, full_installation(), 6, commands) && appears(s, "mount.waiting") && appears(s, "daemon"));
+        kill(s.program.pid, signal);
+        expect_death_by(s.program.wait_exit(3000), signal);
+        EXPECT_TRUE(attributes_as_new(s.program.master));
+        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        for (const char* name : {"daemon", "inherited"}) {
+            const pid_t pid = std::atoi(read_file(s.dir.file(name)).c_str());
+            EXPECT_TRUE(pid > 0 && running(pid)) << name << " " << process_state(pid);
+            end_left_alone(pid, s.program.pid);
+        }
+    }
+}
+
+// A command that gives the terminal's foreground to a group of its own and leaves a process
+// there: the installer takes the foreground back and reads the next answer.
+TEST(EarlyEnd, TheForegroundIsTakenBackFromACommandThatKeptIt) {
+    Session s;
+    const std::string bin = command_script(s, "mount", "take-foreground\nexec '" + standins_path() + "/mount' \"$@\"\n");
+    write_file(bin + "/take-foreground",
+               "#!/usr/bin/perl\nuse POSIX;\n$SIG{TTOU} = 'IGNORE';\nsetpgid(0, 0);\ntcsetpgrp(1, getpgrp());\n"
+               "exec 'sh', '-c', 'echo $$ > kept; cd / && exec sleep 600' if fork == 0;\n",
+               0755);
+    ASSERT_TRUE(s.start(bin));
+    std::vector<std::string> commands;
+    ASSERT_TRUE(answer_first(s, full_installation(), 5, commands) && appears(s, "kept"));
+    ASSERT_TRUE(s.at(target_device)) << s.program.screen.dump();
+    s.program.type("\x03");
+    EXPECT_EQ(s.exit_status(), 130);
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+    const pid_t kept = std::atoi(read_file(s.dir.file("kept")).c_str());
+    EXPECT_TRUE(kept > 0 && running(kept));  // the command's to end, not the installer's
+    end_left_alone(kept, s.program.pid);
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
+// A listing held by output that nobody takes: on a terminal without /proc, on root's terminal
+// as another user, into a pipe that nobody reads. SIGTERM still ends the installer within a second.
+TEST(EarlyEnd, AnEndingSignalEndsTheInstallerWhoseOutputIsHeld) {
+    for (const std::string how : {"without /proc", "as nobody", "into a full pipe"}) {
+        SCOPED_TRACE(how);
+        Session s;
+        chmod(s.dir.path.c_str(), 0777);
+        const std::string bin = command_script(s, "df", "seq 1 200000\n");
+        const std::string install = "'" + std::string(ZUVA_INSTALL_PATH) + "'";
+        ASSERT_EQ(mkfifo(s.dir.file("fifo").c_str(), 0666), 0);
+        const int reader = open(s.dir.file("fifo").c_str(), O_RDONLY | O_NONBLOCK);
+        if (how == "without /proc") {
+            ASSERT_TRUE(s.program.start({"/usr/bin/unshare", "-m", "/bin/sh", "-c", "umount -l /proc && exec " + install},
+                                        s.environment(bin), s.dir.path));
+        } else {
+            ASSERT_TRUE(s.program.start({"/bin/sh", "-c", how == "as nobody" ? "exec setpriv --reuid=65534 --regid=65534 --clear-groups " + install
+                                                                              : "exec " + install + " > fifo"},
+                                        s.environment(bin), s.dir.path));
+        }
+        if (how == "into a full pipe") {
+            s.program.type("\ry\r\r/dev/hdc\r");
+        } else {
+            for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
+            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+        }
+        ASSERT_TRUE(held_in_output(s.program.pid, how == "into a full pipe" ? reader : s.program.master));
+        kill(s.program.pid, SIGTERM);
+        expect_death_by(s.program.wait_exit(1000), SIGTERM);
+        close(reader);
+        EXPECT_TRUE(attributes_as_new(s.program.master));
+        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    }
+}
+
+// SIGTSTP, a second one while the pause is being prepared, then SIGCONT: by the kernel's order
+// the installer goes on, each of 50 times (taking its terminal up again), and reads its answers.
+TEST(EarlyEnd, TwoSigTstpsThenSigContNeverLeaveTheInstallerStopped) {
+    Session s;
+    ASSERT_TRUE(s.program.start(in_own_foreground_group(), s.environment(), s.dir.path));
+    ASSERT_TRUE(s.at(welcome));
+    const pid_t installer = child_of(s.program.pid);
+    for (int i = 0; i < 50; ++i) {
+        const size_t shown = s.program.output.size();
+        // The second SIGTSTP and the SIGCONT spread over the first millisecond of the pause.
+        kill(installer, SIGTSTP);
+        usleep(static_cast<useconds_t>(20 * i));
+        kill(installer, SIGTSTP);
+        kill(installer, SIGCONT);
+        ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[14;42H", shown) != std::string::npos; }, 3000))
+            << "round " << i << ", state " << process_state(installer);
+    }
+    EXPECT_TRUE(s.answer(welcome, "") && s.at(interest)) << s.program.screen.dump();
+    s.program.type("\x03");
+    EXPECT_EQ(s.exit_status(), 130);
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
+// A terminal left with VMIN 3 takes each key at once while the installer runs, and has VMIN 3
+// back at the end.
+TEST(EarlyEnd, ATerminalLeftWithVmin3TakesEnterAtOnce) {
+    Session s;
+    ASSERT_TRUE(s.program.start({"/bin/sh", "-c", "stty min 3; exec '" + std::string(ZUVA_INSTALL_PATH) + "'"},
+                                s.environment(), s.dir.path));
+    ASSERT_TRUE(s.answer(welcome, ""));
+    EXPECT_TRUE(s.at(interest, 1000)) << s.program.screen.dump();
+    s.program.type("\x03");
+    EXPECT_EQ(s.exit_status(), 130);
+    termios now{};
+    ASSERT_EQ(tcgetattr(s.program.master, &now), 0);
+    EXPECT_EQ(now.c_cc[VMIN], 3);
+    now.c_cc[VMIN] = 1;
+    ASSERT_EQ(tcsetattr(s.program.master, TCSANOW, &now), 0);
+    EXPECT_TRUE(attributes_as_new(s.program.master));
+    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+}
+
+// A cursor reply that comes after the second, in pieces, or that begins within it and ends after
+// it, is never typed into the dialogue. The first piece comes within the second, the others each
+// after a pause of the line.
+TEST(EarlyEnd, ALateCursorReplyInPiecesIsNeverTyped) {
+    const std::vector<std::string> replies[] = {{"", "\x1b", "[24;80R"}, {"", "\x1b[24", ";80R"}, {"\x1b[24;8", "0R"}};
+    for (const std::vector<std::string>& pieces : replies) {
+        SCOPED_TRACE(testing::PrintToString(pieces));
+        Session s;
+        s.program.answer_queries = false;
+        ASSERT_TRUE(s.start());
+        ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[6n") != std::string::npos; }));
+        s.program.type(pieces[0]);
+        ASSERT_TRUE(s.at(welcome));
+        for (size_t i = 1; i < pieces.size(); ++i) {
+            s.program.pump(200);
+            s.program.type(pieces[i]);
+        }
+        ASSERT_TRUE(s.answer(welcome, "") && s.at(interest)) << s.program.screen.dump();
+        EXPECT_EQ(s.program.output.find("0R"), std::string::npos);
+        s.program.type("\x03");
+        EXPECT_EQ(s.exit_status(), 130);
+        EXPECT_TRUE(attributes_as_new(s.program.master));
+        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
     }
 }
 

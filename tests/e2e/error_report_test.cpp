@@ -123,17 +123,6 @@ bool has_function(const std::vector<std::string>& functions, const std::string& 
     return std::any_of(functions.begin(), functions.end(), [&](const std::string& f) { return f.rfind(start, 0) == 0; });
 }
 
-// Stops reading the terminal until the installer is held in its output: the terminal's buffer is
-// full and the installer waits for room (or, where it cannot wait, sits in the write itself).
-bool held_in_output(const PtyProgram& program) {
-    return wait_until([&] {
-        int unread = 0;
-        const std::vector<unsigned long> call = system_call_of(program.pid);
-        return !call.empty() && (call[0] == SYS_ppoll || call[0] == SYS_write) &&
-               ioctl(program.master, FIONREAD, &unread) == 0 && unread >= 4000;
-    });
-}
-
 // A fault while start-up waits for the terminal's cursor reply: raw mode was taken already, so it
 // is undone before the report, whose lines then end in CR LF on the restored terminal.
 TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
@@ -155,7 +144,7 @@ TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     ASSERT_TRUE(s.start(command_script(s, "df", "seq 1 200000\n")));
     for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
     ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
-    ASSERT_TRUE(held_in_output(s.program));
+    ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
     kill(s.program.pid, SIGTERM);
     int status = 0;
     wait_until([&] { return waitpid(s.program.pid, &status, WNOHANG) != 0; }, 1000);
@@ -196,7 +185,7 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
             ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
         }
         if (std::string(wait.name) == "write") {
-            ASSERT_TRUE(held_in_output(s.program));
+            ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
         } else {
             ASSERT_TRUE(comes_to_wait_for_input(s.program.pid)) << "not waiting in the kernel";
         }

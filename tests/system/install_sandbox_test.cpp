@@ -55,16 +55,67 @@ std::string missing_powers() {
         if (!reason.empty()) GTEST_SKIP() << "sandbox: " << reason; \
     } while (0)
 
-// The sample CD, made once per test program by the project's own script from this build.
+// The sample CD of this build, as the build makes it (its sample-cd target): the folder.
+bool build_sample_cd() {
+    return std::system(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd > /dev/null 2>&1") == 0;
+}
 const std::string& sample_cd() {
-    static TempDir dir;
     static std::string made;
-    if (made.empty()) {
-        std::string command =
-            source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + dir.path + "/cd > /dev/null 2>&1";
-        if (std::system(command.c_str()) == 0) made = dir.path + "/cd";
-    }
+    if (made.empty() && build_sample_cd()) made = ZUVA_BUILD_DIR "/sample-cd";
     return made;
+}
+
+// The build makes the CD again when the installer or a tool on it changed, and only then.
+TEST(SampleCd, IsMadeAgainWhenWhatGoesOnItChangesAndOnlyThen) {
+    ASSERT_FALSE(sample_cd().empty()) << "the build's sample-cd failed";
+    const std::string iso = sample_cd() + "/zuva-cd.iso";
+    const auto made = std::filesystem::last_write_time(iso);
+    ASSERT_TRUE(build_sample_cd());
+    EXPECT_EQ(std::filesystem::last_write_time(iso), made) << "made again with nothing changed";
+    const std::string tool = ZUVA_TOOLS_DIR "/zuva-manifest";
+    std::filesystem::last_write_time(tool, std::filesystem::file_time_type::clock::now());
+    ASSERT_TRUE(build_sample_cd());
+    EXPECT_GT(std::filesystem::last_write_time(iso), made) << "not made again after " << tool << " changed";
+}
+
+// What a command line prints on standard output and on standard error, and its status.
+struct Printed {
+    std::string out, err;
+    int status = -1;
+};
+Printed printed(const std::string& command) {
+    TempDir dir;
+    Printed p;
+    const int status = std::system((command + " > " + dir.file("out") + " 2> " + dir.file("err") + " < /dev/null").c_str());
+    p.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    p.out = zuva::test::read_file(dir.file("out"));
+    p.err = zuva::test::read_file(dir.file("err"));
+    return p;
+}
+
+// try's help names every option of its usage at the start of a line that explains it, all
+// within 80 columns; a wrong option is named, with the usage, on standard error.
+TEST(TryCommand, HelpExplainsEveryOptionWithin80ColumnsAndAWrongOneIsNamed) {
+    const Printed help = printed(source_dir + "/scripts/try --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.err, "");
+    std::istringstream lines(help.out);
+    std::set<std::string> in_usage, explained;
+    for (std::string line; std::getline(lines, line);) {
+        EXPECT_LE(line.size(), 80u) << line;
+        if (line.rfind("  --", 0) == 0) explained.insert(line.substr(2, line.find(' ', 2) - 2));
+        if (line.find("scripts/try") != std::string::npos || line.rfind("                   [", 0) == 0)
+            for (std::size_t at = line.find("--"); at != std::string::npos; at = line.find("--", at + 2))
+                in_usage.insert(line.substr(at, line.find_first_of(" ]|", at) - at));
+    }
+    EXPECT_GE(in_usage.size(), 9u) << help.out;
+    for (const std::string& option : in_usage) EXPECT_TRUE(explained.count(option)) << option << " is not explained";
+
+    const Printed wrong = printed(source_dir + "/scripts/try --uefi --nonsense");
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_EQ(wrong.out, "");
+    EXPECT_EQ(wrong.err.substr(0, wrong.err.find('\n')), "try: unknown option: --nonsense");
+    EXPECT_NE(wrong.err.find("usage: scripts/try"), std::string::npos) << wrong.err;
 }
 
 std::set<std::string> mount_points() {

@@ -119,4 +119,30 @@ TEST(ManifestTool, PrintsTheManifestTextAndComparesACopyWithIt) {
     EXPECT_EQ(run(tools + "/zuva-manifest --compare " + out.file("none") + " " + copy.path + " 2> /dev/null"), 2);
 }
 
+// What try says after the machine comes from the view's reading of the report port: the
+// installer's last screen (not the live shell's after it), its end, the manifests.
+TEST(ConsoleView, ReadsTheInstallersEndItsLastScreenAndTheManifestsFromTheReport) {
+    TempDir dir;
+    const std::string report = dir.file("report"), said = dir.file("said");
+    ASSERT_EQ(run("mkdir " + said), 0);
+    // 2 rows of 3 columns: "ABC" over a blank row; then the live shell's "XYZ".
+    zuva::test::write_file(report, "SCREEN AgMBAEEHQnBD8AAAAQIDBA==\nTERMINAL-ATTRS 1:2:3:4 1:2:3:4\n"
+                                   "INSTALLER-EXIT 0\nSCREEN AgMBAFgHWQdaBwAAAQIDBA==\nMANIFEST target\n"
+                                   "bin\tdirectory\nMANIFEST-END\nMANIFEST image none\nMANIFEST-END\n"
+                                   "REPORT-END\nSCREEN AgMB");
+    ASSERT_EQ(run(tools + "/zuva-console-view --result " + report + " " + said), 0);
+    EXPECT_EQ(zuva::test::read_file(said + "/end"), "exit 0\n");
+    EXPECT_EQ(zuva::test::read_file(said + "/screen"), "ABC\n");
+    EXPECT_EQ(zuva::test::read_file(said + "/target"), "bin\tdirectory\n");
+    EXPECT_EQ(access((said + "/complete").c_str(), F_OK), 0);
+    EXPECT_NE(access((said + "/image").c_str(), F_OK), 0) << "no image was read";
+
+    // Cut off before the installer's end: nothing to say.
+    zuva::test::write_file(report, "SCREEN AgMBAEEHQnBD8AAAAQIDBA==\nINSTALLER-EX");
+    ASSERT_EQ(run("rm " + said + "/*"), 0);
+    ASSERT_EQ(run(tools + "/zuva-console-view --result " + report + " " + said), 0);
+    EXPECT_NE(access((said + "/end").c_str(), F_OK), 0);
+    EXPECT_NE(access((said + "/complete").c_str(), F_OK), 0);
+}
+
 }  // namespace

@@ -17,11 +17,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// The QEMU key name of a character the tests type; shift for capitals.
+// The QEMU key name of a character the tests type; shift for capitals and the bar.
 bool key_of(char c, std::string& key, bool& shift) {
-    shift = c >= 'A' && c <= 'Z';
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || shift)
-        key = std::string(1, shift ? static_cast<char>(c - 'A' + 'a') : c);
+    shift = (c >= 'A' && c <= 'Z') || c == '|';
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z'))
+        key = std::string(1, c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+    else if (c == '|')
+        key = "backslash";
     else if (c == '\r')
         key = "ret";
     else if (c == ' ')
@@ -101,7 +103,8 @@ bool Qmp::connect(const std::string& socket_path, int timeout_ms) {
 bool Qmp::command(const std::string& json, std::string* answer) {
     if (fd_ < 0) return false;
     std::string line = json + "\n";
-    if (write(fd_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) {
+    // (A machine that has just ended closed the socket: a failed command, not a SIGPIPE.)
+    if (send(fd_, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) {
         error = "cannot write to QEMU's control socket";
         return false;
     }

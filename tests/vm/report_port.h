@@ -1,7 +1,5 @@
-// The live system's report port as a file that grows while the VM runs: the console's screens
-// (SCREEN lines carrying /dev/vcsa1 in base64), the installer's terminal modes before and after
-// it and its end, the manifests of the target and of the CD's disk image, the report's end (the
-// live shell follows, its screens too), and the power-off or reboot typed there.
+// The live system's report port as a file that grows while the VM runs, read line by line as
+// the try command reads it (tools/report_lines.h), its screens as console cells.
 #pragma once
 
 #include <functional>
@@ -10,13 +8,13 @@
 #include <vector>
 
 #include "tests/support/screen_cells.h"
+#include "tools/report_lines.h"
 
 namespace zuva::test {
 
-// Standard base64 without line breaks; false on any other character or a wrong length.
-bool decode_base64(std::string_view text, std::string& bytes);
+using zuva::report::decode_base64;
 
-class ReportPort {
+class ReportPort : public zuva::report::Report {
 public:
     explicit ReportPort(std::string path) : path_(std::move(path)) {}
 
@@ -28,27 +26,12 @@ public:
     std::optional<ScreenCells> wait_for_screen(const std::function<bool(const ScreenCells&)>& condition,
                                                int timeout_ms, const std::function<bool()>& alive);
     std::vector<ScreenCells> screens;
-    std::optional<int> exit_status;
-    std::optional<int> exit_signal;
-    // The installer's terminal's modes (iflag:oflag:cflag:lflag in hex, "-" when unreadable)
-    // before it started and after it ended.
-    std::optional<std::string> attrs_before, attrs_after;
-    // The manifest texts; "none" when nothing was mounted there.
-    std::optional<std::string> target_manifest;
-    std::optional<std::string> image_manifest;
-    bool complete = false;  // REPORT-END: only the live shell's screens follow
-    bool powered_off = false;
-    bool rebooted = false;
-    std::vector<std::string> unknown_lines;
 
 private:
-    void take_line(const std::string& line);
     std::string path_;
     std::size_t offset_ = 0;
     std::string partial_;
     std::size_t next_screen_ = 0;
-    std::string* manifest_ = nullptr;  // the manifest being read
-    std::string no_manifest_;
 };
 
 }  // namespace zuva::test

@@ -6,13 +6,16 @@
 // cancel over the installation, the installed system booted through the CD, a machine killed
 // during the copy and installed again, Ctrl+C at a question, the floppy with a disk that holds
 // no ZUVA; then the other consoles, each on a disk of its own: a UEFI PC started from the image as
-// a USB stick (the framebuffer console, 100x37), the serial entry with a 120x40 terminal at the
-// far end of the line and with nothing answering there, and a USB stick that is no ZUVA medium;
-// last the README's pictures against the console's screens.
+// a USB stick (the framebuffer console, 100x37), the same with Secure Boot on (and the installed
+// system through its hd entry), the serial entry with a 120x40 terminal at the far end of the line
+// and with nothing answering there, and a USB stick that is no ZUVA medium; last the README's
+// pictures against the console's screens.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <optional>
@@ -69,6 +72,7 @@ struct Setup {
 };
 
 bool setup_made = false;
+const std::string sample_cd_dir = ZUVA_BUILD_DIR "/sample-cd";
 
 // What a scenario leaves in the folder for those after it, by name; empty when nothing is there.
 void keep(const std::string& dir, const std::string& name, const std::string& content) {
@@ -82,37 +86,34 @@ void make_setup(Setup& s) {
     setup_made = true;
     s.skip = vm_missing();
     if (!s.skip.empty()) return;
-    s.cd_dir = s.file("cd");
+    // This build's sample CD, as the build makes it; the kernel and boot loaders from the
+    // download cache.
+    s.cd_dir = sample_cd_dir;
     s.iso = s.cd_dir + "/zuva-cd.iso";
     s.disk = s.file("disk.img");
     // A blank 1.44 MB disk in the floppy drive.
     s.floppy = s.file("floppy.img");
     write_file(s.floppy, std::string(1474560, '\0'));
     std::string output;
-    if (access((source_dir + "/scripts/fetch-kernel").c_str(), X_OK) != 0) {
-        s.failure = "no scripts/fetch-kernel";
-        return;
-    }
-    // This build's installer, tools and caches, wherever the build folder is.
-    if (!run(source_dir + "/scripts/fetch-kernel " ZUVA_BUILD_DIR "/vm", output)) {
+    if (!run(source_dir + "/scripts/fetch-kernel", output)) {
         s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
         return;
     }
     output.clear();
-    if (!run(source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + s.cd_dir, output)) {
+    if (!run(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd", output)) {
         // The Debian packages a bootable CD is made of.
         if (output.find(": missing:") != std::string::npos)
             s.skip = "no bootable CD: " + output;
         else
-            s.failure = "scripts/make-sample-cd failed:\n" + output;
+            s.failure = "the build's sample-cd failed:\n" + output;
         return;
     }
     output.clear();
     if (!run(source_dir + "/scripts/vm-disk " + s.disk, output)) s.failure = "scripts/vm-disk failed:\n" + output;
     output.clear();
     // Only the UEFI machine needs it, and only that one is skipped without it.
-    if (run(source_dir + "/scripts/fetch-packages " ZUVA_BUILD_DIR "/vm/ovmf ovmf", output))
-        s.firmware = ZUVA_BUILD_DIR "/vm/ovmf";
+    if (run(source_dir + "/scripts/fetch-packages ovmf", output))
+        s.firmware = output.substr(0, output.find('\n'));
     else
         s.firmware_skip = "no UEFI firmware could be fetched (Debian package ovmf): " + output;
 }
@@ -145,7 +146,7 @@ void read_shared(Setup& s) {
         return;
     }
     for (const auto& [name, field] : kept_setup) s.*field = kept(s.dir, name);
-    s.cd_dir = s.file("cd");
+    s.cd_dir = sample_cd_dir;
     s.iso = s.cd_dir + "/zuva-cd.iso";
     s.disk = s.file("disk.img");
     s.floppy = s.file("floppy.img");
@@ -315,9 +316,28 @@ struct Console {
     }
 
     // Types poweroff or reboot at the live shell: the machine ends by itself and says how.
+    // Nothing after the command's own line that would make it look as if it had failed (a
+    // "Terminated", a fresh prompt): on the serial line every byte is seen, on the VGA console
+    // what it shows until the machine ends.
     void end_with(const std::string& command) {
+        const std::size_t typed_at = line ? line->received.size() : 0;
         ASSERT_TRUE(type(command + "\r")) << vm.qmp.error;
+        std::string after;
+        if (line) {
+            for (int i = 0; i < 300 && line->pump(200); ++i) {  // until QEMU's end closes the line
+            }
+            after = line->received.substr(typed_at);
+        } else if (!framebuffer) {
+            const std::string typed = live_prompt + command;
+            for (auto end = Clock::now() + std::chrono::seconds(60); vm.running() && Clock::now() < end;) {
+                const std::string text = vm.console_text();
+                if (text.rfind(typed) != std::string::npos) after = text.substr(text.rfind(typed) + typed.size());
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            }
+        }
         EXPECT_EQ(vm.wait_end(60000), 0) << vm.log() << "\nthe console:\n" << vm.console_text();
+        EXPECT_EQ(after.find("Terminated"), std::string::npos) << after;
+        EXPECT_EQ(after.find(live_prompt), std::string::npos) << after;
         const std::string port = read_file(vm.dir.file("report"));
         EXPECT_TRUE(command == "reboot" ? vm.report.rebooted : vm.report.powered_off)
             << command << ": not on the report port, which ends with:\n" << port.substr(port.size() - std::min<std::size_t>(port.size(), 300));
@@ -762,6 +782,153 @@ TEST(VmInstall, EveryScreenOfAUefiInstallationFromAUsbStickOnTheFramebufferConso
               << screens_checked - checked_before << " screens of 100x37 checked, " << seconds_since(c.started)
               << " s\n";
     if (!HasFailure()) scenarios.push_back("UEFI from a USB stick, framebuffer console 100x37");
+}
+
+// Until the first serial line holds the text, while the machine runs and for at most the seconds given.
+bool serial_shows(VirtualMachine& vm, const std::string& text, int seconds) {
+    for (auto end = Clock::now() + std::chrono::seconds(seconds); Clock::now() < end;) {
+        const bool ran = vm.running();
+        if (vm.serial0().find(text) != std::string::npos) return true;
+        if (!ran) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
+// An EFI program without its signature: the certificate table in its PE32+ header emptied (24
+// bytes of signature and file header, 112 of optional header, then the data directories, of
+// which the fifth is that table).
+std::string without_signature(std::string program) {
+    std::uint32_t header = 0;
+    if (program.size() > 0x400) std::memcpy(&header, program.data() + 0x3c, 4);
+    if (header == 0 || header + 24 + 144 + 8 > program.size()) return "";
+    program.replace(header + 24 + 112 + 4 * 8, 8, std::string(8, '\0'));
+    return program;
+}
+
+// The download cache's folder of Debian's signed shim and GRUB, as the image is made from it.
+const std::string& signed_folder() {
+    static const std::string folder = [] {
+        std::string output;
+        run(source_dir + "/scripts/fetch-packages efi-signed", output);
+        return output.substr(0, output.find('\n'));
+    }();
+    return folder;
+}
+std::string signed_shim() { return signed_folder() + "/usr/lib/shim/shimx64.efi.signed"; }
+std::string signed_grub() { return signed_folder() + "/usr/lib/grub/x86_64-efi-signed/grubx64.efi.signed"; }
+
+// The image with its shim's signature taken off: what firmware enforcing Secure Boot must refuse.
+// Empty when the shim is not found in it.
+std::string image_with_unsigned_shim() {
+    const std::string shim = read_file(signed_shim()), unsigned_shim = without_signature(shim);
+    std::string image = read_file(setup().iso);
+    const std::size_t at = unsigned_shim.empty() ? std::string::npos : image.find(shim);
+    if (at == std::string::npos) return "";
+    image.replace(at, shim.size(), unsigned_shim);
+    const std::string path = setup().file("unsigned-shim.iso");
+    write_file(path, image);
+    return path;
+}
+
+// A GRUB without its signature, or a shim of another signer (Debian's GRUB in its place): no
+// image is made, and the build names the file and the signature it wanted.
+TEST(VmImage, ABootChainWithoutItsSignaturesMakesNoImage) {
+    REQUIRE_VM();
+    const std::string grub = read_file(signed_grub());
+    struct Case {
+        std::string shim, grub, said;
+    };
+    for (const Case& c : {Case{read_file(signed_shim()), without_signature(grub),
+                               "grubx64.efi.signed does not carry the signature of Debian's Secure Boot CA"},
+                          Case{grub, grub, "shimx64.efi.signed does not carry the signature of Microsoft's UEFI CA"}}) {
+        ASSERT_FALSE(c.grub.empty());
+        // A download cache with the packages of this one, the signed ones as the case has them.
+        TempDir build(setup().dir);
+        const std::string cache = signed_folder().substr(0, signed_folder().rfind('/'));
+        const std::string vm = build.file("cache"), copied = vm + "/efi-signed/usr/lib";
+        std::string output;
+        ASSERT_TRUE(run("mkdir -p " + copied + "/shim " + copied + "/grub/x86_64-efi-signed && cp -rs " + cache +
+                            "/kernel " + cache + "/grub-pc " + vm + " && cp " + cache + "/efi-signed/.packages " + vm +
+                            "/efi-signed/ && { [ ! -d " + cache + "/sbsigntool ] || cp -rs " + cache + "/sbsigntool " +
+                            vm + "; }",
+                        output))
+            << output;
+        write_file(copied + "/shim/shimx64.efi.signed", c.shim);
+        write_file(copied + "/grub/x86_64-efi-signed/grubx64.efi.signed", c.grub);
+        const std::string out = build.file("cd");
+        EXPECT_FALSE(run("ZUVA_CACHE=" + vm + " " + source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + out,
+                         output))
+            << output;
+        EXPECT_NE(output.find(c.said), std::string::npos) << output;
+        EXPECT_NE(output.find("no image made"), std::string::npos) << output;
+        EXPECT_NE(access((out + "/zuva-cd.iso").c_str(), F_OK), 0);
+    }
+}
+
+// A PC as most are sold, Secure Boot on with Microsoft's keys, started from the image as a USB
+// stick. First the control: the same firmware refuses the image's shim without its signature.
+// Then the whole installation on the framebuffer console, every screen at 100x37, the kernel's
+// own words at the live shell that Secure Boot was on and the kernel locked down (the USB
+// drivers, Debian's modules, loaded under that lockdown), and the installed system started
+// through the signed chain's hd entry.
+TEST(VmInstall, UnderSecureBootTheImageInstallsAndStartsTheInstalledSystemAndAnUnsignedProgramIsRefused) {
+    REQUIRE_VM();
+    if (!setup().firmware_skip.empty()) GTEST_SKIP() << "UEFI: " << setup().firmware_skip;
+    const std::vector<std::string> secure_stick = {"--uefi", "--secure-boot", "--usb", "--firmware", setup().firmware};
+    {
+        const std::string unsigned_image = image_with_unsigned_shim();
+        ASSERT_FALSE(unsigned_image.empty()) << "the image holds no shim of " << signed_folder();
+        Console control;
+        ASSERT_TRUE(control.start_as(secure_stick, new_disk("disk-unsigned.img"), unsigned_image));
+        EXPECT_TRUE(serial_shows(control.vm, "Access Denied", 120));
+        const std::string said = control.vm.serial0();
+        EXPECT_NE(said.find("failed to load Boot"), std::string::npos) << said.substr(0, 4000);
+        EXPECT_EQ(said.find("GRUB"), std::string::npos) << said.substr(0, 4000);
+        control.vm.kill_now();
+    }
+    ASSERT_FALSE(HasFailure()) << "the firmware does not enforce Secure Boot";
+
+    const int checked_before = screens_checked;
+    const std::string disk = new_disk("disk-secure-boot.img");
+    {
+        Console c;
+        c.framebuffer = true;
+        c.cols = 100;
+        c.rows = 37;
+        std::vector<std::string> options = secure_stick;
+        options.insert(options.end(), {"--boot", "install"});
+        ASSERT_TRUE(c.start_as(options, disk));
+        const auto listing = c.to_confirmation("/dev/sdb");
+        ASSERT_TRUE(listing);
+        EXPECT_TRUE(lists(*listing, "/dev/sdb", "/cdrom")) << listing->dump();
+        ASSERT_TRUE(c.install_from_confirmation());
+        expect_sample_tree_on_target(c);
+        const std::string locked = "Kernel is locked down from EFI Secure Boot";
+        ASSERT_TRUE(c.type("dmesg | grep -i secure\r")) << c.vm.qmp.error;
+        const auto proof = c.next([&](const ScreenCells& s) { return s.contains(locked); }, "the lockdown line");
+        ASSERT_TRUE(proof);
+        EXPECT_TRUE(proof->contains("secureboot: Secure boot enabled")) << proof->dump();
+        for (int row = 1; row <= proof->rows; ++row) {
+            const std::string line = proof->row(row);
+            if (line.find(locked) != std::string::npos || line.find("Secure boot enabled") != std::string::npos)
+                std::cout << "[ vm ] Secure Boot, the kernel said: " << line.substr(0, line.find_last_not_of(' ') + 1) << "\n";
+        }
+        c.end_with("poweroff");
+        std::cout << "[ vm ] Secure Boot, USB stick: welcome box " << c.welcome_after << " s after QEMU's start; "
+                  << screens_checked - checked_before << " screens of 100x37 checked, " << seconds_since(c.started) << " s\n";
+    }
+    ASSERT_FALSE(HasFailure());
+    scenarios.push_back("Secure Boot: the unsigned shim refused, an installation from a USB stick, 100x37");
+
+    Console hd;
+    std::vector<std::string> options = secure_stick;
+    options.insert(options.end(), {"--boot", "hd"});
+    ASSERT_TRUE(hd.start_as(options, disk));
+    EXPECT_TRUE(serial_shows(hd.vm, installed_banner, 120)) << hd.vm.serial0().substr(0, 20000);
+    EXPECT_TRUE(hd.vm.report.screens.empty()) << "the live system ran instead";
+    std::cout << "[ vm ] Secure Boot, hd entry: the installed system's banner " << seconds_since(hd.started) << " s after QEMU's start\n";
+    if (!HasFailure()) scenarios.push_back("Secure Boot: the installed system through the hd entry");
 }
 
 // The serial entry with a terminal of 120x40 at the far end, which sends its answer to the
