@@ -9,12 +9,15 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "console/keyboard.h"
+#include "runtime/system_call.h"
 
 namespace zuva::test {
 
@@ -77,5 +80,62 @@ struct KeyboardPty {
 };
 
 inline bool queue_empty() { return key_queue_put == key_queue_take; }
+
+// Bytes typed at given times, read through the decoder's source with a clock of the test's own:
+// the decoder's waits and sleeps pass that time, nothing sleeps. A hang-up fails the reads as a
+// terminal's does (EIO). The decoder's own state stays as it is.
+struct ScriptedKeyboard {
+    struct Arrival {
+        int at_ms;
+        std::string bytes;
+        bool hang_up = false;
+    };
+    static inline std::vector<Arrival> arrivals;
+    static inline std::string ready;  // arrived, not read yet
+    static inline bool hung_up = false;
+    static inline int now_ms = 0;
+    static inline int calls = 0;          // reads and waits, for "reads no more"
+    static inline int endless_waits = 0;  // waits for a key that never comes: a hang for real
+
+    explicit ScriptedKeyboard(std::vector<Arrival> script) {
+        arrivals = std::move(script);
+        ready.clear();
+        hung_up = false;
+        now_ms = calls = endless_waits = 0;
+        keyboard_source = {read, wait, sleep};
+    }
+    ~ScriptedKeyboard() { keyboard_source = terminal_keyboard; }
+
+    static void arrive() {
+        for (; !arrivals.empty() && arrivals.front().at_ms <= now_ms; arrivals.erase(arrivals.begin())) {
+            ready += arrivals.front().bytes;
+            hung_up = hung_up || arrivals.front().hang_up;
+        }
+    }
+    static int32_t read(uint8_t* into, int32_t count) {
+        ++calls;
+        arrive();
+        const int32_t n = static_cast<int32_t>(ready.copy(reinterpret_cast<char*>(into), count));
+        ready.erase(0, n);
+        last_os_error = n ? 0 : hung_up ? 5 : 11;  // EIO, EAGAIN
+        return n ? n : -1;
+    }
+    static bool wait(int32_t timeout_ms) {
+        ++calls;
+        arrive();
+        if (!ready.empty() || hung_up) return true;
+        if (arrivals.empty() && timeout_ms < 0) {
+            ++endless_waits;
+            return hung_up = true;  // so that the test ends instead of hanging
+        }
+        if (arrivals.empty() || (timeout_ms >= 0 && arrivals.front().at_ms > now_ms + timeout_ms)) {
+            now_ms += timeout_ms;
+            return false;
+        }
+        now_ms = arrivals.front().at_ms;
+        return true;
+    }
+    static void sleep(int32_t ms) { now_ms += ms; }
+};
 
 }  // namespace zuva::test

@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <random>
 #include <string>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/console/keyboard_pty.h"
+#include "tests/support/terminal.h"
 
 namespace zuva {
 namespace {
@@ -157,15 +159,11 @@ TEST_F(KeyboardTest, LateBytesAreReadAsOrdinaryKeys) {
 }
 
 TEST_F(KeyboardTest, EachUnfinishedByteWaitsTenMilliseconds) {
-    pty.type("\x1b");
-    auto start = Clock::now();
+    test::ScriptedKeyboard keys({{0, "\x1b"}, {100, "\x1b[A"}});
     EXPECT_EQ(read_key(), 27);
-    EXPECT_GE(ms_since(start), 10);
-
-    pty.type("\x1b[A");
-    start = Clock::now();
+    EXPECT_EQ(keys.now_ms, 10);
     EXPECT_EQ(read_key(), 0);
-    EXPECT_GE(ms_since(start), 20);
+    EXPECT_EQ(keys.now_ms, 120);
     EXPECT_EQ(read_key(), 0x48);
 }
 
@@ -266,24 +264,22 @@ TEST_F(KeyboardTest, AnyBytesInAnyChunksStayWithinRingAndQueue) {
 TEST_F(KeyboardTest, HangUpEndsTheInputForGood) {
     pty.type("a");
     EXPECT_EQ(read_key(), 'a');
+    const pid_t reader = gettid();
     std::thread hang_up([&] {
-        std::this_thread::sleep_for(50ms);
-        pty.hang_up();
+        if (test::comes_to_wait_for_input(reader)) pty.hang_up();
     });
-    auto start = Clock::now();
     EXPECT_EQ(read_key(), 0);  // was waiting when the terminal went away
     hang_up.join();
-    EXPECT_LT(ms_since(start), 1000);
     EXPECT_TRUE(tty_input_ended);
     EXPECT_TRUE(test::queue_empty());
     EXPECT_GE(tty_ring_count, 0);
 
-    // Later calls neither block nor read again.
-    start = Clock::now();
+    // Later calls neither block nor read again: a source that counts shows no read and no wait.
+    test::ScriptedKeyboard keys({{0, "never read"}});
     for (int i = 0; i < 1000; ++i) ASSERT_EQ(read_key(), 0);
     EXPECT_FALSE(key_pressed());
     EXPECT_FALSE(bytes_waiting());
-    EXPECT_LT(ms_since(start), 1000);
+    EXPECT_EQ(keys.calls, 0);
 }
 
 TEST_F(KeyboardTest, EndOfAPipeComesAfterTheBytesBeforeIt) {
@@ -302,26 +298,31 @@ TEST_F(KeyboardTest, EndOfAPipeComesAfterTheBytesBeforeIt) {
     close(ends[0]);
 }
 
-void ignore_signal(int) {}
+std::atomic<int> signals_taken{0};
+void count_signal(int) { ++signals_taken; }
 
 TEST_F(KeyboardTest, ASignalDuringTheWaitIsNotTheEndOfInput) {
     struct sigaction action {};
-    action.sa_handler = ignore_signal;  // no SA_RESTART: the wait is cut short
+    action.sa_handler = count_signal;  // no SA_RESTART: the wait is cut short
     sigemptyset(&action.sa_mask);
     struct sigaction previous {};
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
 
-    pthread_t reader = pthread_self();
+    // Each signal comes while the reader waits for a key, the key after it waits again.
+    const pthread_t reader = pthread_self();
+    const pid_t reader_id = gettid();
+    signals_taken = 0;
     std::thread other([&] {
-        std::this_thread::sleep_for(30ms);
-        pthread_kill(reader, SIGUSR1);
-        std::this_thread::sleep_for(30ms);
-        pthread_kill(reader, SIGUSR1);
-        std::this_thread::sleep_for(30ms);
-        pty.type_later("k");
+        for (int n = 1; n <= 2; ++n) {
+            if (!test::comes_to_wait_for_input(reader_id)) return;
+            pthread_kill(reader, SIGUSR1);
+            if (!test::wait_until([&] { return signals_taken == n; })) return;
+        }
+        if (test::comes_to_wait_for_input(reader_id)) pty.type_later("k");
     });
     EXPECT_EQ(read_key(), 'k');
     other.join();
+    EXPECT_EQ(signals_taken, 2);
     EXPECT_FALSE(tty_input_ended);
     sigaction(SIGUSR1, &previous, nullptr);
 }

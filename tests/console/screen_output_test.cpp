@@ -32,6 +32,13 @@ protected:
         EXPECT_EQ(stream.buf_pos, 0);
     }
 
+    // The writes one write statement makes.
+    Writes written(std::string_view text) {
+        write_statement(text);
+        return out.writes();
+    }
+    static std::pair<int, int> cursor() { return {cursor_column, cursor_row}; }
+
     test::OutputCapture out;
 };
 
@@ -81,18 +88,15 @@ TEST_F(ScreenOutputTest, GotoXyIgnoresTheCurrentPlaceAndPlacesOffTheScreen) {
     goto_xy(81, 5);
     goto_xy(5, 26);
     EXPECT_TRUE(out.writes().empty());
-    EXPECT_EQ(cursor_column, 9);
-    EXPECT_EQ(cursor_row, 3);
+    EXPECT_EQ(cursor(), std::pair(9, 3));
     goto_xy(80, 25);
     EXPECT_EQ(out.writes(), Writes{"\x1b[25;80H"});
 }
 
 TEST_F(ScreenOutputTest, LongTextWrapsAtTheRightEdge) {
     cursor_row = 5;
-    write_statement(std::string(100, 'a'));
-    EXPECT_EQ(out.writes(), Writes{std::string(80, 'a') + "\r\n" + std::string(20, 'a')});
-    EXPECT_EQ(cursor_column, 21);
-    EXPECT_EQ(cursor_row, 6);
+    EXPECT_EQ(written(std::string(100, 'a')), Writes{std::string(80, 'a') + "\r\n" + std::string(20, 'a')});
+    EXPECT_EQ(cursor(), std::pair(21, 6));
     EXPECT_EQ(test::cell(80, 5).first, 'a');
     EXPECT_EQ(test::cell(20, 6).first, 'a');
     EXPECT_EQ(test::cell(21, 6).first, 0);
@@ -102,32 +106,24 @@ TEST_F(ScreenOutputTest, TextEndingInTheLastColumnGetsNoLineBreak) {
     cursor_row = 5;
     write_statement(std::string(80, 'b'));
     EXPECT_EQ(out.bytes(), std::string(80, 'b'));
-    EXPECT_EQ(cursor_column, 80);
-    EXPECT_EQ(cursor_row, 5);
-    write_statement("\n");
-    EXPECT_EQ(out.writes(), Writes{"\r\n"});
-    EXPECT_EQ(cursor_column, 1);
-    EXPECT_EQ(cursor_row, 6);
+    EXPECT_EQ(cursor(), std::pair(80, 5));
+    EXPECT_EQ(written("\n"), Writes{"\r\n"});
+    EXPECT_EQ(cursor(), std::pair(1, 6));
 }
 
 TEST_F(ScreenOutputTest, LineFeedMovesDownOrScrollsAtTheBottom) {
     cursor_column = 7;
     cursor_row = 25;
-    write_statement("\n");
-    EXPECT_EQ(out.writes(), Writes{"\r\n"});
-    EXPECT_EQ(cursor_column, 1);
-    EXPECT_EQ(cursor_row, 25);
-    write_statement("\n");
-    EXPECT_EQ(out.writes(), Writes{"\r\n"});
+    EXPECT_EQ(written("\n"), Writes{"\r\n"});
+    EXPECT_EQ(cursor(), std::pair(1, 25));
+    EXPECT_EQ(written("\n"), Writes{"\r\n"});
     EXPECT_EQ(cursor_row, 25);
 
     cursor_column = 1;
     cursor_row = 3;
-    write_statement("\n");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[1B"});
+    EXPECT_EQ(written("\n"), Writes{"\x1b[1B"});
     EXPECT_EQ(cursor_row, 4);
-    write_statement("ab\n");
-    EXPECT_EQ(out.writes(), Writes{"ab\r\n"});
+    EXPECT_EQ(written("ab\n"), Writes{"ab\r\n"});
     EXPECT_EQ(cursor_row, 5);
 }
 
@@ -136,19 +132,15 @@ TEST_F(ScreenOutputTest, ControlBytesMoveTheTrackedCursor) {
     write_statement("\r");
     EXPECT_TRUE(out.writes().empty());
     // BS in column 1 goes out and stays there.
-    write_statement("\b");
-    EXPECT_EQ(out.writes(), Writes{"\b"});
+    EXPECT_EQ(written("\b"), Writes{"\b"});
     EXPECT_EQ(cursor_column, 1);
-    write_statement("abc\b\bX");
-    EXPECT_EQ(out.writes(), Writes{"abc\b\bX"});
+    EXPECT_EQ(written("abc\b\bX"), Writes{"abc\b\bX"});
     EXPECT_EQ(cursor_column, 3);
     EXPECT_EQ(test::cell(2, 1).first, 'X');
-    write_statement("\r");
-    EXPECT_EQ(out.writes(), Writes{"\r"});
+    EXPECT_EQ(written("\r"), Writes{"\r"});
     EXPECT_EQ(cursor_column, 1);
     // BEL is text to the console: sent, and the tracked column moves on.
-    write_statement("\a");
-    EXPECT_EQ(out.writes(), Writes{"\a"});
+    EXPECT_EQ(written("\a"), Writes{"\a"});
     EXPECT_EQ(cursor_column, 2);
 }
 
@@ -178,8 +170,7 @@ TEST_F(ScreenOutputTest, ClearScreenHomesAndFillsTheCellsInTheCurrentColour) {
     clear_screen();
     // The colour reaches the terminal before the erase, in the same write.
     EXPECT_EQ(out.writes(), Writes{"\x1b[0;44m\x1b[H\x1b[2J"});
-    EXPECT_EQ(cursor_column, 1);
-    EXPECT_EQ(cursor_row, 1);
+    EXPECT_EQ(cursor(), std::pair(1, 1));
     EXPECT_EQ(test::cell(1, 1), std::make_pair(' ', uint8_t(0x17)));
     EXPECT_EQ(test::cell(80, 25), std::make_pair(' ', uint8_t(0x17)));
 }
@@ -187,13 +178,11 @@ TEST_F(ScreenOutputTest, ClearScreenHomesAndFillsTheCellsInTheCurrentColour) {
 TEST_F(ScreenOutputTest, ClearingSequencesWrittenAsTextAreCarriedOut) {
     goto_xy(5, 5);
     out.writes();
-    write_statement("\x1b[2J");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[H\x1b[2J"});
+    EXPECT_EQ(written("\x1b[2J"), Writes{"\x1b[H\x1b[2J"});
     EXPECT_EQ(cursor_column, 1);
     EXPECT_EQ(test::cell(40, 12).first, ' ');
 
-    write_statement("ab\x1b[K");
-    EXPECT_EQ(out.writes(), Writes{"ab\x1b[K"});
+    EXPECT_EQ(written("ab\x1b[K"), Writes{"ab\x1b[K"});
     EXPECT_EQ(cursor_column, 3);
     EXPECT_EQ(test::cell(3, 1).first, ' ');
 
@@ -205,23 +194,17 @@ TEST_F(ScreenOutputTest, ClearingSequencesWrittenAsTextAreCarriedOut) {
 TEST_F(ScreenOutputTest, CursorSequencesWrittenAsTextMoveWithinTheScreen) {
     cursor_column = 10;
     cursor_row = 10;
-    write_statement("\x1b[3A");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[3A"});
+    EXPECT_EQ(written("\x1b[3A"), Writes{"\x1b[3A"});
     EXPECT_EQ(cursor_row, 7);
-    write_statement("\x1b[50A\x1b[B\x1b[0C\x1b[99D");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[6A\x1b[1B\x1b[1C\r"});
-    EXPECT_EQ(cursor_column, 1);
-    EXPECT_EQ(cursor_row, 2);
+    EXPECT_EQ(written("\x1b[50A\x1b[B\x1b[0C\x1b[99D"), Writes{"\x1b[6A\x1b[1B\x1b[1C\r"});
+    EXPECT_EQ(cursor(), std::pair(1, 2));
     write_statement("\x1b[200C\x1b[30B");
-    EXPECT_EQ(cursor_column, 80);
-    EXPECT_EQ(cursor_row, 25);
+    EXPECT_EQ(cursor(), std::pair(80, 25));
     out.writes();
-    write_statement("\x1b[H");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[1;1H"});
+    EXPECT_EQ(written("\x1b[H"), Writes{"\x1b[1;1H"});
     // A parameter is taken modulo 256: column 300 is column 44.
     write_statement("\x1b[5;300H");
-    EXPECT_EQ(cursor_column, 44);
-    EXPECT_EQ(cursor_row, 5);
+    EXPECT_EQ(cursor(), std::pair(44, 5));
     // Row 90 is off an 25-row screen: ignored.
     out.writes();
     write_statement("\x1b[90;3H");
@@ -230,17 +213,14 @@ TEST_F(ScreenOutputTest, CursorSequencesWrittenAsTextMoveWithinTheScreen) {
 }
 
 TEST_F(ScreenOutputTest, UnknownSequencesGoOutAsText) {
-    write_statement("\x1b(B");
-    EXPECT_EQ(out.writes(), Writes{"\x1b(B"});
+    EXPECT_EQ(written("\x1b(B"), Writes{"\x1b(B"});
     EXPECT_EQ(cursor_column, 4);
-    write_statement("\x1b[5x!");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[5x!"});
+    EXPECT_EQ(written("\x1b[5x!"), Writes{"\x1b[5x!"});
     EXPECT_EQ(cursor_column, 9);
     EXPECT_FALSE(escape_pending);
     EXPECT_EQ(escape_text.length, 0);
     // A known sequence right after an unknown one is still carried out.
-    write_statement("\x1bQ\x1b[2D");
-    EXPECT_EQ(out.writes(), Writes{"\x1bQ\x1b[2D"});
+    EXPECT_EQ(written("\x1bQ\x1b[2D"), Writes{"\x1bQ\x1b[2D"});
     EXPECT_EQ(cursor_column, 9);
 }
 
@@ -248,8 +228,7 @@ TEST_F(ScreenOutputTest, ModeSequencesAreSwallowed) {
     write_statement("\x1b[?25h");
     EXPECT_TRUE(out.writes().empty());
     EXPECT_EQ(cursor_column, 1);
-    write_statement("a\x1b[?7hb");
-    EXPECT_EQ(out.writes(), Writes{"ab"});
+    EXPECT_EQ(written("a\x1b[?7hb"), Writes{"ab"});
 }
 
 TEST_F(ScreenOutputTest, SequenceSplitAcrossWritesIsCompleted) {
@@ -257,10 +236,8 @@ TEST_F(ScreenOutputTest, SequenceSplitAcrossWritesIsCompleted) {
     write_statement("\x1b[1");
     EXPECT_TRUE(escape_pending);
     EXPECT_TRUE(out.writes().empty());
-    write_statement("0;5H");
-    EXPECT_EQ(out.writes(), Writes{"\x1b[9B"});
-    EXPECT_EQ(cursor_column, 5);
-    EXPECT_EQ(cursor_row, 10);
+    EXPECT_EQ(written("0;5H"), Writes{"\x1b[9B"});
+    EXPECT_EQ(cursor(), std::pair(5, 10));
     EXPECT_FALSE(escape_pending);
     for (int c = 1; c <= 80; ++c) EXPECT_EQ(test::cell(c, 1).first, 0) << "column " << c;
 }
@@ -272,8 +249,7 @@ TEST_F(ScreenOutputTest, SequenceSplitBetweenChunksOfOneWriteIsCompleted) {
     ASSERT_EQ(writes.size(), 1u);
     std::string row(80, 'x');
     EXPECT_EQ(writes[0], row + "\r\n" + row + "\r\n" + row + "\r\n" + std::string(9, 'x') + "\x1b[12;5H");
-    EXPECT_EQ(cursor_column, 5);
-    EXPECT_EQ(cursor_row, 12);
+    EXPECT_EQ(cursor(), std::pair(5, 12));
 }
 
 TEST_F(ScreenOutputTest, RedirectedOutputHasTextAndLineFeedsOnly) {
@@ -374,8 +350,7 @@ TEST_F(ScreenOutputTest, CellsAreNeverAddressedOutsideTheBlock) {
     test::reset_console(255, 255, 250, 255);
     write_statement("0123456789\n");
     EXPECT_EQ(out.bytes(), "012345\r\n6789\r\n");
-    EXPECT_EQ(cursor_column, 1);
-    EXPECT_EQ(cursor_row, 255);
+    EXPECT_EQ(cursor(), std::pair(1, 255));
     EXPECT_EQ(test::cell(255, 255).first, '5');
     EXPECT_EQ(screen_cells[2 * screen_cell_count - 2], '5');
     EXPECT_EQ(test::cell(4, 255).first, '9');

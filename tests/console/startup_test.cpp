@@ -15,6 +15,7 @@
 #include "console/line_input.h"
 #include "console/screen_output.h"
 #include "runtime/text_stream.h"
+#include "tests/console/console_output_capture.h"
 #include "tests/console/console_probe_run.h"
 #include "tests/support/terminal.h"
 
@@ -24,38 +25,48 @@ namespace {
 using test::PtyProgram;
 using test::shown;
 
+// What is written to the stream reaches the terminal through the screen model.
 TEST(ConsoleDriverTest, OutputSideWritesThroughTheConsole) {
+    test::reset_console();
+    test::OutputCapture out;
     TextStream stream;
     attach_console(stream);
     EXPECT_EQ(stream.mode, mode_closed);
     EXPECT_EQ(stream.handle, -1);
-    EXPECT_EQ(stream.buf_ptr, stream.buffer);
-    EXPECT_EQ(stream.open_op, &console_open);
 
     open_for_writing(stream);
     EXPECT_EQ(io_result, 0);
     EXPECT_EQ(stream.mode, mode_output);
-    EXPECT_EQ(stream.transfer_op, &console_write);
-    EXPECT_EQ(stream.flush_op, &console_write);
     EXPECT_EQ(stream.handle, -1);  // the caller sets it
-    ASSERT_NE(stream.close_op, nullptr);
+    write_string(0, stream, "ab");
+    write_end(stream);
+    EXPECT_EQ(io_result, 0);
+    EXPECT_EQ(out.bytes(), "ab");
+    EXPECT_EQ(cursor_column, 3);
     EXPECT_EQ(stream.close_op(stream), 0);
     EXPECT_EQ(stream.mode, mode_closed);
+    test::restore_console();
 }
 
+// Reading the stream takes what its descriptor brings; a flush keeps what is still unread.
 TEST(ConsoleDriverTest, EveryOtherModeIsTheInputSide) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    ASSERT_EQ(write(ends[1], "hi\n", 3), 3);
     TextStream stream;
     attach_console(stream);
-    stream.handle = 7;
+    stream.handle = ends[0];
     stream.mode = 12345;
     EXPECT_EQ(console_open(stream), 0);
     EXPECT_EQ(stream.mode, mode_input);
-    EXPECT_EQ(stream.handle, 7);
-    EXPECT_EQ(stream.transfer_op, &console_read);
-    ASSERT_NE(stream.flush_op, nullptr);
-    stream.buf_pos = 3;
+    EXPECT_EQ(stream.handle, ends[0]);
+    EXPECT_EQ(stream.transfer_op(stream), 0);
+    EXPECT_EQ(std::string(stream.buf_ptr, stream.buf_end), "hi\n");
+    close(ends[0]);
+    close(ends[1]);
+    stream.buf_pos = 1;
     EXPECT_EQ(stream.flush_op(stream), 0);
-    EXPECT_EQ(stream.buf_pos, 3);
+    EXPECT_EQ(stream.buf_pos, 1);
     EXPECT_EQ(stream.close_op(stream), 0);
     EXPECT_EQ(stream.mode, mode_closed);
 
@@ -123,8 +134,10 @@ TEST_F(ConsoleStartTest, SilentTerminalCostsOneSecondAndTheCursorIsPutHome) {
 }
 
 TEST_F(ConsoleStartTest, AnswerOffTheScreenIsNotTaken) {
-    // Beyond the 80x25 screen, a row of 0, a malformed reply: the cursor goes home instead.
-    for (std::string reply : {"\x1b[30;90R", "\x1b[0;5R", "\x1b[12;0R", "\x1b[12;40"}) {
+    // Beyond the 80x25 screen, a row of 0, a malformed reply: the cursor goes home instead. The
+    // bottom right corner itself is on the screen.
+    for (std::string reply : {"\x1b[30;90R", "\x1b[0;5R", "\x1b[12;0R", "\x1b[12;40", "\x1b[25;80R"}) {
+        const bool taken = reply == "\x1b[25;80R";
         std::remove(report_path.c_str());
         PtyProgram p;
         p.answer_queries = false;
@@ -132,22 +145,11 @@ TEST_F(ConsoleStartTest, AnswerOffTheScreenIsNotTaken) {
         ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
         p.type(reply);
         EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        EXPECT_EQ(shown(p.output), shown("\x1b[6n\x1b[H\x1b[m")) << "reply " << shown(reply);
+        EXPECT_EQ(shown(p.output), shown(taken ? "\x1b[6n\x1b[m" : "\x1b[6n\x1b[H\x1b[m")) << "reply " << shown(reply);
         test::ProbeReport r = report();
-        EXPECT_EQ(r.column, 1) << "reply " << shown(reply);
-        EXPECT_EQ(r.row, 1) << "reply " << shown(reply);
+        EXPECT_EQ(r.column, taken ? 80 : 1) << "reply " << shown(reply);
+        EXPECT_EQ(r.row, taken ? 25 : 1) << "reply " << shown(reply);
     }
-    // The bottom right corner itself is on the screen.
-    std::remove(report_path.c_str());
-    PtyProgram p;
-    p.answer_queries = false;
-    run_on_terminal(p, "end");
-    ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
-    p.type("\x1b[25;80R");
-    p.wait_exit();
-    EXPECT_EQ(shown(p.output), shown("\x1b[6n\x1b[m"));
-    EXPECT_EQ(report().column, 80);
-    EXPECT_EQ(report().row, 25);
 }
 
 TEST_F(ConsoleStartTest, OutputToAFileGetsNothingAtStartOrExit) {

@@ -46,14 +46,8 @@ inline std::string expected_copy() {
     return line + "\t/drive/";
 }
 
-inline std::vector<std::string> split_lines(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
+// early_end_test.cpp's name for lines_of.
+inline std::vector<std::string> split_lines(const std::string& text) { return lines_of(text); }
 
 inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
 
@@ -92,7 +86,14 @@ struct Session {
         return true;
     }
 
-    std::vector<std::string> commands() const { return split_lines(read_file(log())); }
+    // Answers the questions in turn, each as answer() does.
+    bool answers(std::initializer_list<std::pair<const Question*, std::string_view>> steps) {
+        for (const auto& [q, typed] : steps)
+            if (!answer(*q, typed)) return false;
+        return true;
+    }
+
+    std::vector<std::string> commands() const { return lines_of(read_file(log())); }
 
     int exit_status() {
         int status = program.wait_exit();
@@ -116,7 +117,8 @@ inline std::string command_script(const Session& s, const std::string& name, con
 // process id of the script.
 inline std::string waiting_command(const Session& s, const std::string& name) {
     return command_script(s, name,
-                          "echo $$ > " + name + ".waiting\n"
+                          // whole when it appears: written aside, then renamed
+                          "echo $$ > " + name + ".pid && mv " + name + ".pid " + name + ".waiting\n"
                           "i=0\n"
                           "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
                           "exec '" + standins_path() + "/" + name + "' \"$@\"\n");
@@ -141,26 +143,14 @@ inline char process_state(pid_t pid) {
     return end == std::string::npos ? 0 : stat[end + 2];
 }
 
-// The system call the process is in now, -1 when it runs.
-inline long current_system_call(pid_t pid) {
-    long number = -1;
-    std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/syscall").c_str(), "r");
-    if (f && std::fscanf(f, "%ld", &number) != 1) number = -1;
-    if (f) std::fclose(f);
-    return number;
-}
-
 // Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is
 // full and the installer waits in its write for room.
 inline bool held_in_output(pid_t pid, int unread_fd) {
-    for (int i = 0; i < 500; ++i) {
+    return wait_until([&] {
         int unread = 0;
-        const long call = current_system_call(pid);
-        if (call == SYS_write && ioctl(unread_fd, FIONREAD, &unread) == 0 && unread >= 4000)
-            return true;
-        usleep(10000);
-    }
-    return false;
+        const std::vector<unsigned long> call = system_call_of(pid);
+        return !call.empty() && call[0] == SYS_write && ioctl(unread_fd, FIONREAD, &unread) == 0 && unread >= 4000;
+    });
 }
 
 // True when the terminal's attributes are those of a new pseudo-terminal, as before the start.

@@ -61,7 +61,7 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
     ASSERT_TRUE(s.at(confirmation)) << screen.dump();
-    const std::vector<std::string> df_lines = split_lines(read_file(s.dir.file("df.tmp")));
+    const std::vector<std::string> df_lines = lines_of(read_file(s.dir.file("df.tmp")));
     ASSERT_GE(df_lines.size(), 3u);
     EXPECT_NE(read_file(s.dir.file("df.tmp")).find("/dev/hda1"), std::string::npos);
     expect_listing_at_top(s.cells(), df_lines);
@@ -104,10 +104,10 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
         ASSERT_TRUE(started(s));
         for (const char* piece : {"\r\r", "\x1b", "[1", "2;4", "0R"}) {
             s.program.type(piece);
-            usleep(30000);
+            ASSERT_TRUE(s.program.took_typed()) << "each piece in a read of its own";
         }
         ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
-        s.program.pump(300);
+        ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), welcome);  // the Enters typed ahead went with the reply
         EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[m", 0), 0u) << "the position was not taken";
     }
@@ -119,7 +119,7 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
         ASSERT_TRUE(s.answer(welcome, ""));
         ASSERT_TRUE(s.at(interest)) << s.program.screen.dump();
         s.program.type("\x1b[12;40R");
-        s.program.pump(300);
+        ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), interest);
         ASSERT_TRUE(s.answer(interest, "n"));
         EXPECT_EQ(s.exit_status(), 0);
@@ -132,16 +132,11 @@ TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {
     Session s;
     ASSERT_TRUE(s.start());
     const VtScreen& screen = s.program.screen;
-    ASSERT_TRUE(s.answer(welcome, ""));
-    ASSERT_TRUE(s.answer(interest, "y"));
-    ASSERT_TRUE(s.answer(warranty, ""));
-    ASSERT_TRUE(s.answer(cd_device, "s"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
     ASSERT_TRUE(s.at(mount_check)) << screen.dump();
-    expect_listing_at_top(s.cells(), split_lines(read_file(s.dir.file("df.tmp"))));
-    ASSERT_TRUE(s.answer(mount_check, ""));
-    ASSERT_TRUE(s.answer(target_device, "s"));
-    ASSERT_TRUE(s.answer(mount_check, "y"));
-    ASSERT_TRUE(s.answer(confirmation, "n"));
+    expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
+    ASSERT_TRUE(s.answers({{&mount_check, ""}, {&target_device, "s"}, {&mount_check, "y"},
+                           {&confirmation, "n"}}));
 
     EXPECT_EQ(s.exit_status(), 0);
     expect_cancel_screen(s.cells());
@@ -164,9 +159,7 @@ TEST(Dialogue, QuitAtEitherMountCheckEndsAfterClearing) {
         ASSERT_TRUE(s.start());
         ASSERT_TRUE(s.answer(welcome, ""));
         ASSERT_TRUE(s.answer(interest, "q"));  // "q" counts only at the mount checks
-        ASSERT_TRUE(s.answer(warranty, ""));
-        ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
-        ASSERT_TRUE(s.answer(mount_check, "q"));
+        ASSERT_TRUE(s.answers({{&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "q"}}));
         EXPECT_EQ(s.exit_status(), 0);
         expect_cleared(s.cells());
         EXPECT_EQ(s.commands(), (std::vector<std::string>{words("mount /dev/hdc /cdrom"), "df"}));
@@ -174,13 +167,8 @@ TEST(Dialogue, QuitAtEitherMountCheckEndsAfterClearing) {
     {
         Session s;
         ASSERT_TRUE(s.start());
-        ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.answer(interest, ""));
-        ASSERT_TRUE(s.answer(warranty, ""));
-        ASSERT_TRUE(s.answer(cd_device, "s"));
-        ASSERT_TRUE(s.answer(mount_check, ""));
-        ASSERT_TRUE(s.answer(target_device, "/dev/hda1"));
-        ASSERT_TRUE(s.answer(mount_check, "q"));
+        ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, ""}, {&warranty, ""}, {&cd_device, "s"},
+                               {&mount_check, ""}, {&target_device, "/dev/hda1"}, {&mount_check, "q"}}));
         EXPECT_EQ(s.exit_status(), 0);
         expect_cleared(s.cells());
         EXPECT_EQ(s.commands(), (std::vector<std::string>{"df", words("mount /dev/hda1 /drive"), "df"}));
@@ -191,22 +179,15 @@ TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsThe
     Session s;
     ASSERT_TRUE(s.start());
     const VtScreen& screen = s.program.screen;
-    ASSERT_TRUE(s.answer(welcome, ""));
-    ASSERT_TRUE(s.answer(interest, "y"));
-    ASSERT_TRUE(s.answer(warranty, ""));
-    ASSERT_TRUE(s.answer(cd_device, "s"));
-    ASSERT_TRUE(s.answer(mount_check, "n"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"},
+                           {&mount_check, "n"}}));
 
     // Not cleared: the listing stays above the interest question's box.
     ASSERT_TRUE(s.at(interest)) << screen.dump();
-    expect_listing_at_top(s.cells(), split_lines(read_file(s.dir.file("df.tmp"))));
+    expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
     expect_box(s.cells(), 43);
-    ASSERT_TRUE(s.answer(interest, "y"));
-    ASSERT_TRUE(s.answer(warranty, ""));
-    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
-    ASSERT_TRUE(s.answer(mount_check, "y"));
-    ASSERT_TRUE(s.answer(target_device, "/dev/sdb1"));
-    ASSERT_TRUE(s.answer(mount_check, "n"));
+    ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "y"},
+                           {&target_device, "/dev/sdb1"}, {&mount_check, "n"}}));
     ASSERT_TRUE(s.at(interest)) << screen.dump();
     EXPECT_TRUE(screen.contains("Filesystem")) << screen.dump();
     ASSERT_TRUE(s.answer(interest, "n"));
@@ -249,10 +230,8 @@ TEST(Dialogue, LongDeviceNamesAreCutToAMountCommandOfTwoHundredFiftyFiveCharacte
     const std::string d242 = "/dev/" + std::string(237, 'a'), d243 = "/dev/" + std::string(238, 'b');
     const std::string d249 = "/dev/" + std::string(244, 'c'), d300 = "/dev/" + std::string(295, 'd');
     for (const std::string* device : {&d242, &d243, &d249, &d300}) {
-        ASSERT_TRUE(s.answer(interest, "y"));
-        ASSERT_TRUE(s.answer(warranty, ""));
-        ASSERT_TRUE(s.answer(cd_device, *device));
-        ASSERT_TRUE(s.answer(mount_check, device == &d300 ? "q" : "n"));
+        ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, *device},
+                               {&mount_check, device == &d300 ? "q" : "n"}}));
     }
     EXPECT_EQ(s.exit_status(), 0);
     EXPECT_EQ(s.commands(), (std::vector<std::string>{"mount\t" + d242 + "\t/cdrom", "df",

@@ -80,10 +80,7 @@ TEST(ErrorReport, MissingDfTmpAtTheFirstMountCheckOnATerminal) {
     mkdir(bin.c_str(), 0755);
     write_file(bin + "/df", "#!/bin/sh\nrm -f df.tmp\n", 0755);
     ASSERT_TRUE(s.start(bin));
-    ASSERT_TRUE(s.answer(welcome, ""));
-    ASSERT_TRUE(s.answer(interest, "y"));
-    ASSERT_TRUE(s.answer(warranty, ""));
-    ASSERT_TRUE(s.answer(cd_device, "s"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
     EXPECT_EQ(s.exit_status(), 2);
 
     // The terminal has its line ends back (output post-processing on) before the report.
@@ -150,7 +147,7 @@ TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
     kill(s.program.pid, SIGTERM);
     int status = 0;
-    for (int i = 0; i < 100 && waitpid(s.program.pid, &status, WNOHANG) == 0; ++i) usleep(10000);
+    wait_until([&] { return waitpid(s.program.pid, &status, WNOHANG) != 0; }, 1000);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "not ended within a second: " << status;
     s.program.status = status;
     EXPECT_TRUE(attributes_as_new(s.program.master));
@@ -182,15 +179,15 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
         if (std::string(wait.name) == "key") {
             ASSERT_TRUE(s.at(interest));
         } else {
-            ASSERT_TRUE(s.answer(interest, "y"));
-            ASSERT_TRUE(s.answer(warranty, ""));
-            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+            ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
         }
         if (std::string(wait.name) == "command") {
             ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("mount.waiting").c_str(), F_OK) == 0; }));
         }
         if (std::string(wait.name) == "write") {
             ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
+        } else {
+            ASSERT_TRUE(comes_to_wait_for_input(s.program.pid)) << "not waiting in the kernel";
         }
         kill(s.program.pid, SIGSEGV);
         EXPECT_EQ(s.exit_status(), 216);

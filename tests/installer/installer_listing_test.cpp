@@ -10,6 +10,8 @@
 
 namespace {
 
+using zuva::test::lines_of;
+
 using zuva::test::RedirectedRun;
 using zuva::test::TempDir;
 using zuva::test::write_file;
@@ -19,15 +21,6 @@ const std::string probe = std::string(ZUVA_PROBE_DIR) + "/installer_screen_probe
 RedirectedRun run_probe(const TempDir& dir, std::vector<std::string> script) {
     script.insert(script.begin(), probe);
     return zuva::test::run_redirected(script, "", dir.file("probe.out"), {}, dir.path);
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(text.substr(start, end - start));
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
 }
 
 bool is_hex8(const std::string& s) {

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/terminal.h"
 
@@ -27,7 +30,8 @@ struct RedirectedRun {
 
 // env: NAME=VALUE entries that replace or add to the test's own environment. The input is written
 // whole and the pipe closed, so the program sees exactly these bytes and then the end of its input;
-// later_input, when given, follows after a pause, so that it comes in a read of its own.
+// later_input, when given, follows once the program has read the input and waits in a read
+// again, so that it comes in a read of its own.
 // closed_fd: a standard descriptor (0, 1 or 2) that the program starts without. meanwhile, when
 // given, is called with the program's process id once its input is written.
 inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::string_view input,
@@ -73,7 +77,11 @@ inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::s
     };
     write_all(input);
     if (!later_input.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        const bool read = wait_until([&] {
+            int unread = -1;
+            return ioctl(in[1], FIONREAD, &unread) == 0 && unread == 0 && comes_to_wait_for_input(pid, 0);
+        });
+        EXPECT_TRUE(read) << "the input before the later input was never read";
         write_all(later_input);
     }
     close(in[1]);

@@ -16,6 +16,8 @@ using zuva::test::PtyProgram;
 
 namespace {
 
+using zuva::test::lines_of;
+
 const std::string probe = std::string(ZUVA_PROBE_DIR) + "/runtime_report_probe";
 
 struct ProbeRun {
@@ -67,14 +69,6 @@ ProbeRun run_probe(std::vector<std::string> args, const std::string& input = "",
     close(err[0]);
     waitpid(pid, &r.status, 0);
     return r;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) lines.push_back(line);
-    return lines;
 }
 
 // Code address ranges of the probe's functions, from its symbol table.

@@ -1,10 +1,14 @@
 #include "tests/support/terminal.h"
 
+#include "tests/support/screen_cells.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vterm.h>
@@ -16,6 +20,7 @@
 #include <fstream>
 #include <map>
 #include <sstream>
+#include <thread>
 
 extern char** environ;
 
@@ -66,14 +71,8 @@ char32_t VtScreen::at(int col, int row) const {
     return cell.chars[0] ? cell.chars[0] : U' ';
 }
 
-std::string VtScreen::text(int col, int row, int length) const {
-    std::string s;
-    for (int c = col; c < col + length && c <= cols_; ++c) {
-        char32_t ch = at(c, row);
-        s += ch < 0x80 ? static_cast<char>(ch) : '?';
-    }
-    return s;
-}
+// What a screen shows is read the one way, from its cells.
+std::string VtScreen::text(int col, int row, int length) const { return cells_of(*this).text(col, row, length); }
 
 std::string VtScreen::row(int row) const { return text(1, row, cols_); }
 
@@ -102,22 +101,9 @@ int VtScreen::cursor_row() const {
     return pos.row + 1;
 }
 
-bool VtScreen::contains(std::string_view text) const {
-    for (int r = 1; r <= rows_; ++r)
-        if (row(r).find(text) != std::string::npos) return true;
-    return false;
-}
+bool VtScreen::contains(std::string_view text) const { return cells_of(*this).contains(text); }
 
-std::string VtScreen::dump() const {
-    std::ostringstream out;
-    for (int r = 1; r <= rows_; ++r) {
-        char number[16];
-        std::snprintf(number, sizeof number, "%2d|", r);
-        out << number << row(r) << "|\n";
-    }
-    out << "cursor at column " << cursor_column() << ", row " << cursor_row() << "\n";
-    return out.str();
-}
+std::string VtScreen::dump() const { return cells_of(*this).dump(); }
 
 PtyProgram::~PtyProgram() {
     if (pid > 0 && status == -1) {
@@ -198,6 +184,23 @@ bool PtyProgram::wait_for_text(std::string_view text, int timeout_ms) {
     return wait_for([&] { return screen.contains(text); }, timeout_ms);
 }
 
+bool PtyProgram::took_typed(int timeout_ms) {
+    // The program's own terminal, opened again through its descriptor 0, tells what is unread.
+    const int terminal = open(("/proc/" + std::to_string(pid) + "/fd/0").c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const bool taken = terminal >= 0 && wait_for([&] {
+        int unread = -1;
+        return ioctl(terminal, FIONREAD, &unread) == 0 && unread == 0;
+    }, timeout_ms);
+    if (terminal >= 0) close(terminal);
+    return taken;
+}
+
+bool PtyProgram::waits_for_keys(int timeout_ms) {
+    const bool waits = took_typed(timeout_ms) && wait_for([&] { return comes_to_wait_for_input(pid, 0); }, timeout_ms);
+    pump(1);
+    return waits;
+}
+
 int PtyProgram::wait_exit(int timeout_ms) {
     long long end = now_ms() + timeout_ms;
     while (now_ms() < end) {
@@ -222,6 +225,40 @@ int PtyProgram::wait_exit(int timeout_ms) {
 void PtyProgram::hang_up() {
     if (master >= 0) close(master);
     master = -1;
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<unsigned long> system_call_of(pid_t pid) {
+    std::istringstream fields(read_file("/proc/" + std::to_string(pid) + "/syscall"));
+    std::vector<unsigned long> call;
+    std::string field;
+    // "running", or the number in decimal and the arguments and pointers in hexadecimal
+    if (!(fields >> field) || field == "running" || field[0] == '-') return call;
+    call.push_back(std::stoul(field));
+    while (fields >> field) call.push_back(std::stoul(field, nullptr, 16));
+    return call;
+}
+
+bool wait_until(const std::function<bool()>& condition, int timeout_ms) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+bool comes_to_wait_for_input(pid_t pid, int timeout_ms) {
+    return wait_until([pid] {
+        const std::vector<unsigned long> call = system_call_of(pid);
+        return call.size() > 3 && call[0] == SYS_ppoll && call[3] == 0;
+    }, timeout_ms);
 }
 
 TempDir::TempDir(const std::string& parent) {

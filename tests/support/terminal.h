@@ -61,6 +61,10 @@ public:
     bool pump(int timeout_ms = 50);
     bool wait_for(const std::function<bool()>& condition, int timeout_ms = 5000);
     bool wait_for_text(std::string_view text, int timeout_ms = 5000);
+    // Waits until the program has read all that was typed (the terminal holds none of it).
+    bool took_typed(int timeout_ms = 5000);
+    // Waits until it has read all and waits for more with no time limit, its screen drawn.
+    bool waits_for_keys(int timeout_ms = 5000);
     // Waits for the end, drawing the rest; the wait status, or -1 after a time-out (then killed).
     int wait_exit(int timeout_ms = 10000);
     // Closes the master side: the program's terminal hangs up.
@@ -73,6 +77,14 @@ public:
     VtScreen screen;
     int status = -1;
 };
+
+// The system call a process or thread sits in, its number then its arguments; empty while it runs.
+std::vector<unsigned long> system_call_of(pid_t pid);
+// Waits up to timeout_ms for the condition, looking every millisecond; whether it came.
+bool wait_until(const std::function<bool()>& condition, int timeout_ms = 5000);
+// Whether the process or thread comes to wait for input with no time limit (ppoll without a
+// timeout, as the keyboard waits for a key) within timeout_ms.
+bool comes_to_wait_for_input(pid_t pid, int timeout_ms = 5000);
 
 // A scratch directory removed at destruction, in /tmp or in the given directory.
 struct TempDir {
@@ -88,6 +100,8 @@ std::vector<std::string> environment_with(const std::vector<std::string>& overri
 std::vector<char*> c_strings(std::vector<std::string>& strings);
 
 std::string read_file(const std::string& path);
+// The text's lines without their line feeds; a last line without one counts too.
+std::vector<std::string> lines_of(const std::string& text);
 void write_file(const std::string& path, std::string_view content, int mode = 0644);
 
 }  // namespace zuva::test

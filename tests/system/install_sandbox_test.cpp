@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -212,16 +213,11 @@ pid_t find_copy(pid_t installer) {
 }
 
 bool wait_for_state(pid_t pid, char wanted) {
-    for (int i = 0; i < 1000; ++i) {
-        std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-        std::string stat;
-        std::getline(in, stat);
-        std::size_t close = stat.rfind(')');
-        if (close == std::string::npos || close + 2 >= stat.size()) return false;
-        if (stat[close + 2] == wanted) return true;
-        std::this_thread::sleep_for(1ms);
-    }
-    return false;
+    return zuva::test::wait_until([&] {
+        const std::string stat = zuva::test::read_file("/proc/" + std::to_string(pid) + "/stat");
+        const std::size_t close = stat.rfind(')');
+        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == wanted;
+    }, 1000);
 }
 
 // The output's lines, without their carriage returns.
@@ -279,8 +275,38 @@ struct Session {
     }
 
     bool shows(const std::string& text, int timeout_ms = 20000) { return program.wait_for_text(text, timeout_ms); }
+    // Waits for the screen with the words, then types the answer and Enter, as a user would.
+    bool answer(const std::string& shown, const std::string& typed) {
+        if (!shows(shown)) {
+            ADD_FAILURE() << "waiting for: " << shown << "\n" << program.screen.dump();
+            return false;
+        }
+        program.type(typed + "\r");
+        return true;
+    }
+    // From the welcome box to the final confirmation with the session's devices, each mount
+    // check over the listing that shows its mount.
+    bool to_confirmation() {
+        if (!answer("Welcome to ZUVA Linux pre1-2.0 Install!", "") ||
+            !answer("Are you still intrested in installing ZUVA?", "y") ||
+            !answer("Sorry but ZUVA comes with NO WARRANTY! Well...", "") || !answer("where is ZUVA Cd:", cd_device) ||
+            !shows("Is it properly mounted?"))
+            return false;
+        EXPECT_TRUE(listed(cd_device, "/cdrom")) << program.output;
+        EXPECT_EQ(program.screen.text(1, 1, 10), "Filesystem") << program.screen.dump();
+        if (!answer("Is it properly mounted?", "") || !answer("WHERE YOU WANT ZUVA TO BE INSTALLED!", target_device) ||
+            !shows("Is it properly mounted?"))
+            return false;
+        EXPECT_TRUE(listed(target_device, "/drive")) << program.output;
+        return answer("Is it properly mounted?", "") && shows("Yeah! Let's do it!");
+    }
 
     // The wait status of the sandbox (that is, of the installer), or -1 after the time-out.
+    // The exit status, or 1000 and the wait status when it did not exit.
+    int exit_status(int timeout_ms = 60000) {
+        const int status = finish(timeout_ms);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status;
+    }
     int finish(int timeout_ms = 60000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
         while (std::chrono::steady_clock::now() < end) {
@@ -307,48 +333,33 @@ struct Session {
     }
 };
 
-TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
-    REQUIRE_SANDBOX();
+// The session's part of a test in a sandbox of its own (with the options), then the host checked:
+// as it was before, whatever became of the part.
+void in_sandbox(const std::vector<std::string>& options, const std::function<void(Session&)>& part) {
     ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
     HostState before = host_state();
     std::string output;
-    TempDir out;
-    std::string manifest = out.file("target.manifest");
     {
         Session s;
-        ASSERT_TRUE(s.start({"--after", manifest_probe + " /drive " + manifest})) << s.program.output;
-
-        ASSERT_TRUE(s.shows("Welcome to ZUVA Linux pre1-2.0 Install!")) << s.program.screen.dump();
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("Are you still intrested in installing ZUVA?")) << s.program.screen.dump();
-        s.program.type("y\r");
-        ASSERT_TRUE(s.shows("Sorry but ZUVA comes with NO WARRANTY! Well...")) << s.program.screen.dump();
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("where is ZUVA Cd:")) << s.program.screen.dump();
-        s.program.type(s.cd_device + "\r");
-
-        ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
-        EXPECT_TRUE(s.listed(s.cd_device, "/cdrom")) << s.program.output;
-        EXPECT_EQ(s.program.screen.text(1, 1, 10), "Filesystem") << s.program.screen.dump();
-        s.program.type("\r");
-
-        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!")) << s.program.screen.dump();
-        s.program.type(s.target_device + "\r");
-        ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
-        EXPECT_TRUE(s.listed(s.target_device, "/drive")) << s.program.output;
-        s.program.type("\r");
-
-        ASSERT_TRUE(s.shows("Yeah! Let's do it!")) << s.program.screen.dump();
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("You installed ZUVA SUCCESFULLY", 120000)) << s.program.screen.dump();
-        s.program.type("\r");
-        int status = s.finish();
-        ASSERT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), 0) << s.program.output;
-        EXPECT_TRUE(s.program.screen.contains("dd if=/cdrom/boot.dsk of=/dev/fd0")) << s.program.screen.dump();
+        ASSERT_TRUE(s.start(options)) << s.program.output;
+        part(s);
         output = s.program.output;
     }
     expect_host_unchanged(before, output);
+}
+
+TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
+    REQUIRE_SANDBOX();
+    TempDir out;
+    std::string manifest = out.file("target.manifest");
+    in_sandbox({"--after", "'" + manifest_probe + "' /drive '" + manifest + "'"}, [&](Session& s) {
+        ASSERT_TRUE(s.to_confirmation());
+        s.program.type("\r");
+        ASSERT_TRUE(s.shows("You installed ZUVA SUCCESFULLY", 120000)) << s.program.screen.dump();
+        s.program.type("\r");
+        EXPECT_EQ(s.exit_status(), 0) << s.program.output;
+        EXPECT_TRUE(s.program.screen.contains("dd if=/cdrom/boot.dsk of=/dev/fd0")) << s.program.screen.dump();
+    });
 
     zuva::manifest::TreeManifest tree = zuva::manifest::walk_tree(sample_cd() + "/tree");
     zuva::manifest::TreeManifest target = zuva::manifest::parse_manifest(zuva::test::read_file(manifest));
@@ -367,80 +378,41 @@ TEST(InstallSandbox, CopiesTheWholeImageAndLosesNothingButTopLevelDotNames) {
 
 TEST(InstallSandbox, AWrongCdNameShowsInTheListingAndNGoesBackToTheRightOne) {
     REQUIRE_SANDBOX();
-    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
-    HostState before = host_state();
-    std::string output;
-    {
-        Session s;
-        ASSERT_TRUE(s.start({})) << s.program.output;
-        ASSERT_TRUE(s.shows("Welcome to ZUVA Linux pre1-2.0 Install!"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("intrested"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("NO WARRANTY"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
-        s.program.type("/dev/no-such-cd\r");
+    in_sandbox({}, [&](Session& s) {
+        for (const char* shown : {"Welcome to ZUVA Linux pre1-2.0 Install!", "intrested", "NO WARRANTY"})
+            ASSERT_TRUE(s.answer(shown, ""));
+        ASSERT_TRUE(s.answer("where is ZUVA Cd:", "/dev/no-such-cd"));
         ASSERT_TRUE(s.shows("Is it properly mounted?")) << s.program.screen.dump();
         std::size_t first_listing = s.program.output.size();
         EXPECT_NE(s.program.output.find("/dev/no-such-cd"), std::string::npos);
         for (const std::string& line : output_lines(s.program.output))
             EXPECT_FALSE(ends_with(line, " /cdrom")) << "listed: " << line;
-
+    
         s.program.type("n\r");
         ASSERT_TRUE(s.program.wait_for([&] {
             return s.program.output.size() > first_listing && s.program.screen.contains("intrested");
         })) << s.program.screen.dump();
         s.program.type("\r");
-        ASSERT_TRUE(s.shows("NO WARRANTY"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
-        s.program.type(s.cd_device + "\r");
+        ASSERT_TRUE(s.answer("NO WARRANTY", "") && s.answer("where is ZUVA Cd:", s.cd_device));
         ASSERT_TRUE(s.program.wait_for([&] { return s.listed(s.cd_device, "/cdrom"); }, 20000))
             << s.program.output;
         ASSERT_TRUE(s.shows("Is it properly mounted?"));
         s.program.type("q\r");
-        int status = s.finish();
-        ASSERT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), 0);
-        output = s.program.output;
-    }
-    expect_host_unchanged(before, output);
+        EXPECT_EQ(s.exit_status(), 0);
+    });
 }
 
 TEST(InstallSandbox, ATargetTooSmallGivesCopyErrorsAndTheDialogueStillEnds) {
     REQUIRE_SANDBOX();
-    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
-    HostState before = host_state();
-    std::string output;
-    {
-        Session s;
-        ASSERT_TRUE(s.start({"--target-size", "2M"})) << s.program.output;
-        for (const char* step : {"Welcome to ZUVA", "intrested", "NO WARRANTY"}) {
-            ASSERT_TRUE(s.shows(step)) << s.program.screen.dump();
-            s.program.type("\r");
-        }
-        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
-        s.program.type(s.cd_device + "\r");
-        ASSERT_TRUE(s.shows("Is it properly mounted?"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!"));
-        s.program.type(s.target_device + "\r");
-        ASSERT_TRUE(s.shows("Is it properly mounted?"));
-        EXPECT_TRUE(s.listed(s.target_device, "/drive")) << s.program.output;
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("Yeah! Let's do it!"));
+    in_sandbox({"--target-size", "2M"}, [&](Session& s) {
+        ASSERT_TRUE(s.to_confirmation());
         s.program.type("\r");
         ASSERT_TRUE(s.shows("You installed ZUVA SUCCESFULLY", 120000)) << s.program.screen.dump();
         EXPECT_NE(s.program.output.find("No space left on device"), std::string::npos) << s.program.output;
         s.program.type("\r");
-        int status = s.finish();
-        ASSERT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), 0);
+        EXPECT_EQ(s.exit_status(), 0);
         EXPECT_TRUE(s.program.screen.contains("If you want to create a bootfloppy write:"));
-        output = s.program.output;
-    }
-    expect_host_unchanged(before, output);
+    });
 }
 
 TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
@@ -448,31 +420,14 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the sanitizers take over SIGSEGV in this build";
 #endif
-    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
-    HostState before = host_state();
-    std::string output;
-    {
-        Session s;
-        ASSERT_TRUE(s.start({})) << s.program.output;
+    in_sandbox({}, [&](Session& s) {
         const struct termios& at_start = s.initial_modes;
         ASSERT_NE(at_start.c_lflag & ICANON, 0u);
-        for (const char* step : {"Welcome to ZUVA", "intrested", "NO WARRANTY"}) {
-            ASSERT_TRUE(s.shows(step)) << s.program.screen.dump();
-            s.program.type("\r");
-        }
-        ASSERT_TRUE(s.shows("where is ZUVA Cd:"));
-        s.program.type(s.cd_device + "\r");
-        ASSERT_TRUE(s.shows("Is it properly mounted?"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("WHERE YOU WANT ZUVA TO BE INSTALLED!"));
-        s.program.type(s.target_device + "\r");
-        ASSERT_TRUE(s.shows("Is it properly mounted?"));
-        s.program.type("\r");
-        ASSERT_TRUE(s.shows("Yeah! Let's do it!"));
+        ASSERT_TRUE(s.to_confirmation());
         std::vector<pid_t> installer = session_processes(s.program.pid, "zuva-install");
         ASSERT_EQ(installer.size(), 1u);
         s.program.type("\r");
-
+    
         // Watch closely for the copy and hold it where it is: the fault comes in its middle.
         pid_t copy = -1;
         auto end = std::chrono::steady_clock::now() + 60s;
@@ -480,7 +435,7 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
         ASSERT_GT(copy, 0) << "the copy never showed";
         bool copy_held = kill(copy, SIGSTOP) == 0 && wait_for_state(copy, 'T');
         ASSERT_EQ(kill(installer[0], SIGSEGV), 0);
-
+    
         int status = s.finish();
         ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << s.program.output;
         EXPECT_EQ(WEXITSTATUS(status), 216);
@@ -495,19 +450,12 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
         EXPECT_EQ(at_end.c_iflag, at_start.c_iflag);
         EXPECT_EQ(at_end.c_oflag, at_start.c_oflag);
         EXPECT_TRUE(session_processes(s.program.pid, "cp").empty()) << "the copy outlived the sandbox";
-        output = s.program.output;
-    }
-    expect_host_unchanged(before, output);
+    });
 }
 
 TEST(InstallSandbox, TheSandboxEndedFromOutsideMidDialogueLeavesNothingBehind) {
     REQUIRE_SANDBOX();
-    ASSERT_FALSE(sample_cd().empty()) << "scripts/make-sample-cd failed";
-    HostState before = host_state();
-    std::string output;
-    {
-        Session s;
-        ASSERT_TRUE(s.start({})) << s.program.output;
+    in_sandbox({}, [&](Session& s) {
         ASSERT_TRUE(s.shows("Welcome to ZUVA")) << s.program.screen.dump();
         std::vector<pid_t> installer = session_processes(s.program.pid, "zuva-install");
         ASSERT_EQ(installer.size(), 1u);
@@ -516,9 +464,7 @@ TEST(InstallSandbox, TheSandboxEndedFromOutsideMidDialogueLeavesNothingBehind) {
         ASSERT_TRUE(WIFEXITED(status)) << status;
         EXPECT_EQ(WEXITSTATUS(status), 143);
         EXPECT_NE(kill(installer[0], 0), 0) << "the installer outlived its sandbox";
-        output = s.program.output;
-    }
-    expect_host_unchanged(before, output);
+    });
 }
 
 }  // namespace

@@ -19,18 +19,13 @@ using zuva::test::TempDir;
 
 namespace {
 
+using zuva::test::lines_of;
+
 const std::string tools = ZUVA_TOOLS_DIR;
 
 int run(const std::string& command) {
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
 }
 
 // coreutils' encoding, to hold the tool's own against.
@@ -51,8 +46,11 @@ TEST(ConsoleReport, SendsEveryScreenChangeTheLastOneAtTheEndAndTheExitStatus) {
     // The serial line and the console are there before the tool runs, as devices are.
     zuva::test::write_file(port, "");
     zuva::test::write_file(tty, "");
-    // A change while the program runs, another just before it ends; its output goes to TTY.
-    std::string program = "echo on the console; sleep 0.4; printf B > " + vcsa + "; sleep 0.4; printf CC > " +
+    // A change while the program runs, made once the screen before it went out, another just
+    // before it ends; its output goes to TTY.
+    const std::string sent = "sent() { i=0; until grep -q \"$1\" " + port +
+                             " || [ $i -ge 1000 ]; do sleep 0.01; i=$((i+1)); done; }; ";
+    std::string program = sent + "echo on the console; sent SCREEN; printf B > " + vcsa + "; sent Qg==; printf CC > " +
                           vcsa + "; exit 3";
     EXPECT_EQ(run(tools + "/zuva-console-report " + tty + " " + vcsa + " " + port + " /bin/sh -c '" + program + "'"), 3);
     std::vector<std::string> lines = lines_of(zuva::test::read_file(port));

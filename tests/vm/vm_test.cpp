@@ -413,6 +413,10 @@ int row_starting(const ScreenCells& screen, const std::string& text) {
     return 0;
 }
 
+// The README's pictures, by name.
+const char* const pictures[] = {"welcome",    "cd-device", "cd-mount-check",   "confirmation",
+                                "completion", "closing",   "uefi-confirmation"};
+
 // What the full installation left for the tests after it.
 struct Installation {
     bool done = false;
@@ -427,18 +431,11 @@ Installation& installation() {
     static Installation inst;
     static const bool read = [] {
         const std::string& dir = setup().dir;
-        inst.done = kept(dir, "done") == "yes";
-        inst.floppy_written = kept(dir, "floppy-written") == "yes";
-        const std::string used = kept(dir, "target-used-full");
-        if (!used.empty()) inst.target_used_full = std::stol(used);
+        std::istringstream(kept(dir, "installation")) >> inst.done >> inst.floppy_written >> inst.target_used_full;
         inst.target_manifest = kept(dir, "target-manifest");
-        std::error_code ignored;
-        for (const auto& entry : std::filesystem::directory_iterator(dir, ignored)) {
-            const std::string name = entry.path().filename();
-            if (name.rfind("kept-shot-", 0) != 0) continue;
-            ScreenCells shot;
-            if (zuva::tools::read_screen_text(read_file(entry.path()), shot)) inst.shots[name.substr(10)] = shot;
-        }
+        for (const char* name : pictures)
+            if (!zuva::tools::read_screen_text(kept(dir, std::string("shot-") + name), inst.shots[name]))
+                inst.shots.erase(name);
         return true;
     }();
     (void)read;
@@ -448,12 +445,10 @@ Installation& installation() {
 // What the installation left, into the folder.
 void keep_installation() {
     const Installation& inst = installation();
-    const std::string& dir = setup().dir;
-    keep(dir, "done", inst.done ? "yes" : "");
-    keep(dir, "floppy-written", inst.floppy_written ? "yes" : "");
-    keep(dir, "target-used-full", std::to_string(inst.target_used_full));
-    keep(dir, "target-manifest", inst.target_manifest);
-    for (const auto& [name, shot] : inst.shots) keep(dir, "shot-" + name, zuva::tools::screen_text(shot));
+    keep(setup().dir, "installation", std::to_string(inst.done) + " " + std::to_string(inst.floppy_written) + " " +
+                                          std::to_string(inst.target_used_full));
+    keep(setup().dir, "target-manifest", inst.target_manifest);
+    for (const auto& [name, shot] : inst.shots) keep(setup().dir, "shot-" + name, zuva::tools::screen_text(shot));
 }
 
 // A wrong CD device first, "n" at its mount check, then the whole way with the right one.
@@ -1036,8 +1031,7 @@ TEST(VmPictures, TheReadmePicturesShowTheConsoleScreens) {
     if (zuva::tools::find_console_font(font).empty())
         GTEST_SKIP() << "no console font (Debian package console-setup-linux) to draw the pictures with";
     const char* write_to = std::getenv("ZUVA_SCREENS_DIR");
-    for (const char* name :
-         {"welcome", "cd-device", "cd-mount-check", "confirmation", "completion", "closing", "uefi-confirmation"}) {
+    for (const char* name : pictures) {
         if (std::string(name) == "uefi-confirmation" && !setup().firmware_skip.empty()) continue;  // skipped there
         ASSERT_TRUE(installation().shots.count(name)) << name;
         const ScreenCells& now = installation().shots.at(name);
