@@ -266,7 +266,8 @@ TEST_F(KeyboardTest, HangUpEndsTheInputForGood) {
     EXPECT_EQ(read_key(), 'a');
     const pid_t reader = gettid();
     std::thread hang_up([&] {
-        if (test::comes_to_wait_for_input(reader)) pty.hang_up();
+        EXPECT_TRUE(test::comes_to_wait_for_input(reader)) << "not waiting for a key";
+        pty.hang_up();
     });
     EXPECT_EQ(read_key(), 0);  // was waiting when the terminal went away
     hang_up.join();
@@ -314,11 +315,12 @@ TEST_F(KeyboardTest, ASignalDuringTheWaitIsNotTheEndOfInput) {
     signals_taken = 0;
     std::thread other([&] {
         for (int n = 1; n <= 2; ++n) {
-            if (!test::comes_to_wait_for_input(reader_id)) return;
+            EXPECT_TRUE(test::comes_to_wait_for_input(reader_id)) << "not waiting for a key";
             pthread_kill(reader, SIGUSR1);
-            if (!test::wait_until([&] { return signals_taken == n; })) return;
+            EXPECT_TRUE(test::wait_until([&] { return signals_taken == n; }));
         }
-        if (test::comes_to_wait_for_input(reader_id)) pty.type_later("k");
+        EXPECT_TRUE(test::comes_to_wait_for_input(reader_id)) << "not waiting for a key";
+        pty.type_later("k");
     });
     EXPECT_EQ(read_key(), 'k');
     other.join();

@@ -117,8 +117,7 @@ inline std::string command_script(const Session& s, const std::string& name, con
 // process id of the script.
 inline std::string waiting_command(const Session& s, const std::string& name) {
     return command_script(s, name,
-                          // whole when it appears: written aside, then renamed
-                          "echo $$ > " + name + ".pid && mv " + name + ".pid " + name + ".waiting\n"
+                          "echo $$ > " + name + ".waiting\n"
                           "i=0\n"
                           "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
                           "exec '" + standins_path() + "/" + name + "' \"$@\"\n");

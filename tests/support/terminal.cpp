@@ -257,7 +257,8 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms) {
 bool comes_to_wait_for_input(pid_t pid, int timeout_ms) {
     return wait_until([pid] {
         const std::vector<unsigned long> call = system_call_of(pid);
-        return call.size() > 3 && call[0] == SYS_ppoll && call[3] == 0;
+        return call.size() > 3 && ((call[0] == SYS_ppoll && call[3] == 0) ||
+                                   (call[0] == SYS_poll && static_cast<long>(call[3]) < 0));
     }, timeout_ms);
 }
 

@@ -83,7 +83,7 @@ std::vector<unsigned long> system_call_of(pid_t pid);
 // Waits up to timeout_ms for the condition, looking every millisecond; whether it came.
 bool wait_until(const std::function<bool()>& condition, int timeout_ms = 5000);
 // Whether the process or thread comes to wait for input with no time limit (ppoll without a
-// timeout, as the keyboard waits for a key) within timeout_ms.
+// timeout or poll with a negative one, as the keyboard waits for a key) within timeout_ms.
 bool comes_to_wait_for_input(pid_t pid, int timeout_ms = 5000);
 
 // A scratch directory removed at destruction, in /tmp or in the given directory.
