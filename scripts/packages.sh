@@ -26,12 +26,16 @@ needed_test=(
 # Fetched with apt-get download and unpacked into a folder of the download cache, never
 # installed: the kernel (scripts/fetch-kernel, which follows linux-image-amd64 to the real
 # package), GRUB for the boot floppy, Debian's signed shim and GRUB for the image's UEFI boot,
-# sbverify where sbsigntool is not installed, the UEFI PC's firmware.
+# sbverify where sbsigntool is not installed, the UEFI PC's firmware, and the VM test's keyword
+# spotter with its English model and the libraries it loads.
 fetched_kernel=(linux-image-amd64)
 fetched_grub_pc=(grub-pc-bin grub-common)
 fetched_efi_signed=(shim-signed grub-efi-amd64-signed)
 fetched_sbsigntool=(sbsigntool)
 fetched_ovmf=(ovmf)
+fetched_pocketsphinx=(pocketsphinx libpocketsphinx3 libsphinxbase3 pocketsphinx-en-us libblas3 liblapack3
+                      libgfortran5 libquadmath0 libpulse0 libsndfile1 libasyncns0 libflac12 libogg0 libvorbis0a
+                      libvorbisenc2 libopus0 libmpg123-0 libmp3lame0)
 
 # The download cache: one per user, for every checkout and build folder.
 zuva_cache=${ZUVA_CACHE:-${XDG_CACHE_HOME:-${HOME:-$(cd ~ && pwd)}/.cache}/zuva}
