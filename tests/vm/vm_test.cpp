@@ -14,12 +14,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <optional>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -68,6 +70,7 @@ struct Setup {
     std::string cd_dir, iso, disk, floppy;
     std::string skip, failure;
     std::string firmware, firmware_skip;  // the UEFI firmware's folder, or why there is none
+    std::string sphinx, sphinx_skip;      // the keyword spotter's folder, or why there is none
     std::string file(std::string_view name) const { return dir + "/" + std::string(name); }
 };
 
@@ -116,6 +119,11 @@ void make_setup(Setup& s) {
         s.firmware = output.substr(0, output.find('\n'));
     else
         s.firmware_skip = "no UEFI firmware could be fetched (Debian package ovmf): " + output;
+    output.clear();
+    if (run(source_dir + "/scripts/fetch-packages pocketsphinx", output))
+        s.sphinx = output.substr(0, output.find('\n'));
+    else
+        s.sphinx_skip = "no keyword spotter could be fetched (Debian package pocketsphinx): " + output;
 }
 
 // The folder shared by the scenarios' processes, or empty when the program runs alone.
@@ -127,7 +135,7 @@ std::string shared_dir() {
 // What the preparation found, kept in the shared folder for the scenarios.
 const std::pair<const char*, std::string Setup::*> kept_setup[] = {
     {"skip", &Setup::skip}, {"failure", &Setup::failure}, {"firmware", &Setup::firmware},
-    {"firmware-skip", &Setup::firmware_skip}};
+    {"firmware-skip", &Setup::firmware_skip}, {"sphinx", &Setup::sphinx}, {"sphinx-skip", &Setup::sphinx_skip}};
 
 // The shared folder made anew with the CD and disks in it, and what came of it.
 void prepare_shared(Setup& s) {
@@ -178,6 +186,7 @@ int screens_checked = 0;
 int boots = 0;
 std::size_t entries_compared = 0;
 std::vector<std::string> scenarios;  // those that ran without a failure
+std::vector<std::string> speech_figures;  // each screen heard: when its speech began, how long
 
 // The live system's shell after the installer, on the console below the installer's last lines.
 const std::string live_shell_line = "ZUVA live system: a shell (poweroff ends it)";
@@ -190,6 +199,96 @@ std::size_t count_of(const std::string& text, const std::string& what) {
     for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
 }
+
+// The machine's sound as QEMU's wav output writes it: a header, then s16 frames in real time
+// from the moment the guest first opened its stream, silence included.
+struct Recording {
+    std::string path;
+    int rate = 0, channels = 0;
+    std::size_t data = 0;  // where the frames begin
+
+    std::string bytes(std::size_t from, std::size_t count) const {
+        std::ifstream in(path, std::ios::binary);
+        std::string got(count, '\0');
+        in.seekg(static_cast<std::streamoff>(from));
+        in.read(got.data(), static_cast<std::streamsize>(count));
+        got.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+        return got;
+    }
+    static unsigned le(const std::string& b, std::size_t at, int n) {
+        unsigned v = 0;
+        for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
+        return v;
+    }
+    // The header's chunks, once the guest has started its stream: PCM of 16 bits only.
+    bool header() {
+        const std::string head = rate ? "" : bytes(0, 256);
+        unsigned format_rate = 0;
+        for (std::size_t at = 12; !rate && head.size() >= at + 8 && head.compare(0, 4, "RIFF") == 0; at += 8 + le(head, at + 4, 4)) {
+            if (head.compare(at, 4, "fmt ") == 0 && head.size() >= at + 24 && le(head, at + 8, 2) == 1 && le(head, at + 22, 2) == 16)
+                channels = static_cast<int>(le(head, at + 10, 2)), format_rate = le(head, at + 12, 4);
+            if (head.compare(at, 4, "data") == 0 && channels) rate = static_cast<int>(format_rate), data = at + 8;
+        }
+        return rate > 0;
+    }
+    // Seconds recorded, as the file stands.
+    double seconds() {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        return !error && header() && size > data ? double(size - data) / (2 * channels) / rate : 0;
+    }
+    // The frames from..to (seconds), their channels mixed.
+    std::vector<float> mono(double from, double to) {
+        if (!header() || to <= from) return {};
+        const std::size_t frame = 2 * channels, first = static_cast<std::size_t>(std::max(from, 0.0) * rate);
+        const std::string b = bytes(data + first * frame, (static_cast<std::size_t>(to * rate) - first) * frame);
+        std::vector<float> out(b.size() / frame);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            for (int c = 0; c < channels; ++c) out[i] += static_cast<std::int16_t>(le(b, i * frame + 2 * c, 2)) / float(channels);
+        return out;
+    }
+    // The first and last 20 ms with sound between from and to (their RMS above a hundredth of
+    // full scale: the recording of silence is zeros); -1 when there is none.
+    std::pair<double, double> sound(double from, double to) {
+        from = std::max(from, 0.0);
+        const std::vector<float> frames = mono(from, to);
+        std::pair<double, double> found{-1, -1};
+        const std::size_t window = rate / 50;
+        for (std::size_t at = 0; window && at + window <= frames.size(); at += window) {
+            double sum = 0;
+            for (std::size_t i = at; i < at + window; ++i) sum += frames[i] * frames[i];
+            if (std::sqrt(sum / window) < 327) continue;
+            found.second = from + double(at + window) / rate;
+            if (found.first < 0) found.first = from + double(at) / rate;
+        }
+        return found;
+    }
+    // The frames from..to as 16 kHz mono WAV, what the keyword spotter's model was made for.
+    std::string wav_16khz(double from, double to) {
+        const std::vector<float> in = mono(from, to);
+        std::string pcm;
+        for (double t = 0; t + 1 < in.size(); t += rate / 16000.0) {
+            const std::size_t k = static_cast<std::size_t>(t);
+            const auto v = static_cast<std::int16_t>(in[k] + (in[k + 1] - in[k]) * (t - k));
+            pcm += {static_cast<char>(v & 0xff), static_cast<char>(v >> 8 & 0xff)};
+        }
+        std::string head = "RIFF....WAVEfmt ....xxxxxxxxxxxxxxxxdata....";
+        const auto put = [&](std::size_t at, unsigned v, int n) {
+            for (int i = 0; i < n; ++i) head[at + i] = static_cast<char>(v >> 8 * i & 0xff);
+        };
+        put(4, 36 + pcm.size(), 4), put(16, 16, 4), put(20, 1, 2), put(22, 1, 2), put(24, 16000, 4);
+        put(28, 32000, 4), put(32, 2, 2), put(34, 16, 2), put(40, pcm.size(), 4);
+        return head + pcm;
+    }
+};
+
+// A screen as the listener met it: where the recording stood then, and when the keys came.
+struct Heard {
+    std::string what;
+    double seen = NAN;  // seconds into the recording; NAN until the recording has begun
+    Clock::time_point at = Clock::now();
+    double typed = -1, after_keys = -1;
+};
 
 // The console of one VM run of the installer, driven question by question: the machine's own
 // console (its screens on the report port, its keyboard through QMP), or a terminal at the far
@@ -241,9 +340,35 @@ struct Console {
     }
 
     bool type(const std::string& keys) {
-        if (!line) return vm.qmp.type(keys);
-        line->type(keys);
-        return true;
+        if (sound) listen();
+        const bool typed = line ? (line->type(keys), true) : vm.qmp.type(keys);
+        if (sound && !heard.empty()) heard.back().after_keys = sound->seconds();
+        return typed;
+    }
+
+    // A screen met, with where the recording stands.
+    void hear(const std::string& what) {
+        const double at = sound->seconds();
+        heard.push_back({what, at > 0 ? at : NAN});
+    }
+
+    // As a user who listens: until the last screen's speech has begun and ended (0.6 s quiet),
+    // as keys cut speech off; at most a minute, or 3 s when nothing is spoken.
+    void listen() {
+        if (heard.empty() || heard.back().typed >= 0) return;
+        Heard& h = heard.back();
+        double first = -1, last = -1, now = 0, checked = 0;
+        for (auto end = Clock::now() + std::chrono::seconds(60); Clock::now() < end;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if ((now = sound->seconds()) == 0 && seconds_since(h.at) > 3) break;
+            if (now == 0) continue;
+            if (std::isnan(h.seen)) h.seen = checked = now - seconds_since(h.at);
+            const auto [from, to] = sound->sound(std::max(checked, h.seen), now);
+            checked = now;
+            if (from >= 0) first = first < 0 ? from : first, last = to;
+            if (first >= 0 ? now - last > 0.6 : now - h.seen > 3) break;
+        }
+        h.typed = sound->seconds();
     }
 
     // The next screen that satisfies the condition; a failure naming what was waited for.
@@ -252,6 +377,7 @@ struct Console {
         auto screen = line ? line->wait_for_screen(condition, timeout_ms) : vm.wait_for_screen(condition, timeout_ms);
         if (screen) {
             ++screens_checked;
+            if (sound) hear(what);
             if (cols > 0) {
                 EXPECT_EQ(screen->cols, cols) << what;
                 EXPECT_EQ(screen->rows, rows) << what;
@@ -372,6 +498,8 @@ struct Console {
     Clock::time_point started;     // QEMU's start
     double welcome_after = -1;     // seconds from then to the first welcome box
     int cols = 0, rows = 0;        // when set, the size every screen must have
+    Recording* sound = nullptr;    // when set, the machine's sound: each screen listened to
+    std::vector<Heard> heard;      // the screens met, in order
 };
 
 // Nothing on the screen (the live shell's screens follow the installer's last one).
@@ -1003,6 +1131,83 @@ TEST(VmInstall, AUsbStickThatIsNoZuvaMediumSaysSoAndGivesAShell) {
     if (!HasFailure()) scenarios.push_back("USB stick that is no ZUVA medium");
 }
 
+// A user who cannot see the screen: the speech entry typed at the boot prompt, an intel-hda card
+// recorded, the whole installation with every screen checked and each answer typed once its
+// screen has been read out. Each screen's speech begins within a second and lasts while it is
+// read; from the keys' echo on to the next screen nothing is spoken.
+TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASecond) {
+    REQUIRE_VM();
+    const int checked_before = screens_checked;
+    Recording sound{setup().file("speech.wav")};
+    Console c;
+    c.sound = &sound;
+    ASSERT_TRUE(c.start_as({"--", "-audiodev", "wav,id=snd0,path=" + sound.path, "-device", "intel-hda", "-device",
+                            "hda-output,audiodev=snd0"},
+                           new_disk("disk-speech.img")) &&
+                c.boot("speech"));
+    ASSERT_TRUE(c.to_confirmation());
+    ASSERT_TRUE(c.install_from_confirmation());
+    c.hear("the live shell's prompt");
+    expect_sample_tree_on_target(c);
+    c.end_with("poweroff");
+    ASSERT_GT(sound.seconds(), 0) << "nothing recorded: the machine never opened its sound card\n" << c.vm.serial0();
+    std::string kept_heard;
+    double slowest = 0;
+    for (std::size_t i = 0; i < c.heard.size(); ++i) {
+        const Heard& h = c.heard[i];
+        if (std::isnan(h.seen)) {
+            ADD_FAILURE() << "the recording had not begun at " << h.what;
+            continue;
+        }
+        const double until = h.typed >= 0 ? h.typed : i + 1 < c.heard.size() ? c.heard[i + 1].seen : sound.seconds();
+        const auto [first, last] = sound.sound(h.seen, until);
+        EXPECT_GE(first, 0) << "nothing spoken for " << h.what;
+        EXPECT_LE(first - h.seen, 1.0) << h.what;
+        EXPECT_GE(last - first, 0.5) << h.what;
+        if (h.after_keys >= 0 && i + 1 < c.heard.size()) {
+            EXPECT_LT(sound.sound(h.after_keys + 0.5, c.heard[i + 1].seen).first, 0)
+                << "spoken after " << h.what << ", before " << c.heard[i + 1].what;
+        }
+        slowest = std::max(slowest, first - h.seen);
+        std::ostringstream figures;
+        figures.precision(2);
+        figures << std::fixed << "speech: " << h.what << " -> first speech " << first - h.seen << " s, spoken " << last - first << " s";
+        speech_figures.push_back(figures.str());
+        kept_heard += std::to_string(first) + " " + std::to_string(last) + " " + h.what + "\n";
+    }
+    keep(setup().dir, "speech-heard", HasFailure() ? "" : kept_heard);
+    std::cout << "[ vm ] speech entry: " << screens_checked - checked_before << " screens checked, " << c.heard.size()
+              << " listened to, the slowest spoken " << slowest << " s after it showed; " << seconds_since(c.started) << " s\n";
+    if (!HasFailure()) scenarios.push_back("speech entry with an intel-hda card, every screen heard");
+}
+
+// A second ear, independent of the sound's loudness: Debian's keyword spotter hears "welcome" in
+// the welcome box's speech, and not in the next screen's.
+TEST(VmSpeech, AKeywordSpotterHearsWelcomeInTheWelcomeBoxAndNotInTheNextScreen) {
+    REQUIRE_VM();
+    if (!setup().sphinx_skip.empty()) GTEST_SKIP() << "keyword spotter: " << setup().sphinx_skip;
+    std::istringstream heard(kept(setup().dir, "speech-heard"));
+    const std::string model = setup().sphinx + "/usr/share/pocketsphinx/model/en-us", libs = setup().sphinx + "/usr/lib/x86_64-linux-gnu";
+    write_file(setup().file("keywords"), "welcome /1e-30/\n");
+    Recording sound{setup().file("speech.wav")};
+    for (const bool welcomed : {true, false}) {
+        double first = -1, last = -1;
+        std::string what;
+        ASSERT_TRUE(heard >> first >> last && std::getline(heard >> std::ws, what))
+            << "needs the installation through the speech entry before it";
+        write_file(setup().file("heard.wav"), sound.wav_16khz(first, last));
+        std::string output;
+        EXPECT_TRUE(run("LD_LIBRARY_PATH=" + libs + ":" + libs + "/pulseaudio:" + libs + "/blas:" + libs + "/lapack " +
+                            setup().sphinx + "/usr/bin/pocketsphinx_continuous -hmm " + model + "/en-us -dict " + model +
+                            "/cmudict-en-us.dict -kws " + setup().file("keywords") + " -infile " + setup().file("heard.wav") +
+                            " -logfn /dev/null",
+                        output))
+            << output;
+        EXPECT_EQ(output.find("welcome") != std::string::npos, welcomed) << what << ": " << output;
+        std::cout << "[ vm ] keyword spotter on " << what << ": " << (output.empty() ? "nothing" : output);
+    }
+}
+
 // A row of commands' output above the dialogue's boxes as words, with every number masked: df's
 // figures (and so its columns) change with the CD's contents and the kernel.
 std::string masked_words(const std::string& row) {
@@ -1082,9 +1287,33 @@ TEST(VmReport, AScreenLineGivesTheConsoleCellsAndCursor) {
     EXPECT_EQ(masked_words(" /dev/sr0   40936 40936     0 100% /cdrom 1K-blocks "), "/dev/sr0 # # # #% /cdrom 1K-blocks");
 }
 
+// A recording as QEMU writes it (44.1 kHz stereo, its data size still 0 while the machine runs):
+// 0.1 s of silence, 0.2 s of a tone in one channel, 0.2 s of silence; then the same at 16 kHz mono.
+TEST(VmReport, ARecordingGivesWhereItsSoundBeginsAndEnds) {
+    TempDir dir;
+    std::string wav = std::string("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\1\0\2\0\x44\xac\0\0\x10\xb1\x02\0\4\0\x10\0data", 40) +
+                      std::string(4, '\0');
+    for (int i = 0; i < 22050; ++i) {
+        const auto v = static_cast<std::int16_t>(i >= 4410 && i < 13230 ? 8000 * std::sin(i * 0.06) : 0);
+        wav += {static_cast<char>(v & 0xff), static_cast<char>(v >> 8 & 0xff), 0, 0};
+    }
+    Recording recording{dir.file("a.wav")}, resampled{dir.file("b.wav")};
+    write_file(recording.path, wav);
+    EXPECT_NEAR(recording.seconds(), 0.5, 1e-9);
+    write_file(resampled.path, recording.wav_16khz(0, 0.5));
+    for (Recording* r : {&recording, &resampled}) {
+        const auto [first, last] = r->sound(0.05, 0.5);
+        EXPECT_NEAR(first, 0.1, 0.021) << r->path;
+        EXPECT_NEAR(last, 0.3, 0.021) << r->path;
+    }
+    EXPECT_EQ(resampled.channels, 1);
+    EXPECT_NEAR(resampled.seconds(), 0.5, 0.001);
+}
+
 // The figures of a run: those of one process, or the sums of those the scenarios' processes kept.
 void print_report(const std::string& skip, int checked, std::size_t compared, int booted, double seconds,
-                  const std::vector<std::string>& run) {
+                  const std::vector<std::string>& run, const std::vector<std::string>& speech) {
+    for (const std::string& line : speech) std::cout << "[ vm report ] " << line << "\n";
     if (!skip.empty()) std::cout << "[ vm report ] skipped: " << skip << "\n";
     std::cout << "[ vm report ] " << checked << " console screens checked, " << compared
               << " entries of the sample tree compared with the target, " << booted << " VM boots, " << seconds
@@ -1108,20 +1337,21 @@ int shared_step(const std::string& step) {
         if (!s.failure.empty()) std::cout << s.failure << "\n";
         if (!s.skip.empty()) std::cout << "skipped: " << s.skip << "\n";
         if (!s.firmware_skip.empty()) std::cout << "the UEFI scenario will skip: " << s.firmware_skip << "\n";
+        if (!s.sphinx_skip.empty()) std::cout << "the keyword spotter will skip: " << s.sphinx_skip << "\n";
         return !s.failure.empty() ? 1 : !s.skip.empty() ? 77 : 0;
     }
     int checked = 0, booted = 0;
     std::size_t compared = 0;
     double seconds = 0;
-    std::vector<std::string> run;
+    std::vector<std::string> run, speech;
     std::istringstream tallies(kept(s.dir, "tallies"));
     for (std::string line; std::getline(tallies, line);) {
         std::istringstream fields(line);
         std::string kind;
         fields >> kind;
-        if (kind == "scenario") {
+        if (kind == "scenario" || kind == "speech") {
             std::getline(fields >> std::ws, line);
-            run.push_back(line);
+            (kind == "speech" ? speech : run).push_back(line);
         } else {
             int c = 0, b = 0;
             std::size_t e = 0;
@@ -1130,7 +1360,7 @@ int shared_step(const std::string& step) {
             checked += c, compared += e, booted += b, seconds += t;
         }
     }
-    print_report(kept(s.dir, "skip"), checked, compared, booted, seconds, run);
+    print_report(kept(s.dir, "skip"), checked, compared, booted, seconds, run, speech);
     std::error_code ignored;
     std::filesystem::remove_all(s.dir, ignored);
     return 0;
@@ -1149,12 +1379,13 @@ int main(int argc, char** argv) {
     const int failed = RUN_ALL_TESTS();
     if (shared_dir().empty()) {
         print_report(setup_made ? setup().skip : "", screens_checked, entries_compared, boots, seconds_since(start),
-                     scenarios);
+                     scenarios, speech_figures);
     } else if (setup_made) {
         std::ostringstream tally;
         tally << "count " << screens_checked << " " << entries_compared << " " << boots << " " << seconds_since(start)
               << "\n";
         for (const std::string& scenario : scenarios) tally << "scenario " << scenario << "\n";
+        for (const std::string& line : speech_figures) tally << "speech " << line << "\n";
         keep(setup().dir, "tallies", kept(setup().dir, "tallies") + tally.str());
     }
     if (failed) return 1;
