@@ -33,6 +33,15 @@ fetched_grub_pc=(grub-pc-bin grub-common)
 fetched_efi_signed=(shim-signed grub-efi-amd64-signed)
 fetched_sbsigntool=(sbsigntool)
 fetched_ovmf=(ovmf)
+# The speech entry's part of the live system (scripts/live/make-initramfs speech): the screen
+# reader's daemon with eSpeak NG and ALSA, the libraries they load down to the C library (eSpeak
+# NG's audio library links PulseAudio's, which in turn needs its whole chain), and kmod's depmod.
+fetched_speech=(
+    espeakup libespeak-ng1 espeak-ng-data libpcaudio0 libsonic0 libasound2 libasound2-data libc6
+    libpulse0 libsndfile1 libasyncns0 libflac12 libogg0 libvorbis0a libvorbisenc2 libopus0
+    libmpg123-0 libmp3lame0 libdbus-1-3 libx11-6 libx11-xcb1 libxcb1 libxau6 libxdmcp6 libsystemd0
+    libgcrypt20 libgpg-error0 liblz4-1 liblzma5 libzstd1 libcap2 libbsd0 libmd0 libgcc-s1
+)
 fetched_pocketsphinx=(pocketsphinx libpocketsphinx3 libsphinxbase3 pocketsphinx-en-us libblas3 liblapack3
                       libgfortran5 libquadmath0 libpulse0 libsndfile1 libasyncns0 libflac12 libogg0 libvorbis0a
                       libvorbisenc2 libopus0 libmpg123-0 libmp3lame0)
