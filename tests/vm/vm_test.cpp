@@ -20,8 +20,10 @@
 #include <csignal>
 #include <filesystem>
 #include <optional>
+#include <regex>
 #include <cstdlib>
 #include <fstream>
+#include <iomanip>
 #include <iostream>
 #include <map>
 #include <sstream>
@@ -200,13 +202,21 @@ std::size_t count_of(const std::string& text, const std::string& what) {
     return n;
 }
 
-// The machine's sound as QEMU's wav output writes it: a header, then s16 frames in real time
-// from the moment the guest first opened its stream, silence included.
+// The machine's sound as QEMU's wav output writes it: the 44 bytes of a PCM WAV header, then s16
+// frames in real time from the moment the guest first opened its stream, silence included.
 struct Recording {
     std::string path;
     int rate = 0, channels = 0;
-    std::size_t data = 0;  // where the frames begin
 
+    static std::string le(unsigned value, int bytes) {
+        std::string out;
+        for (int i = 0; i < bytes; ++i) out += static_cast<char>(value >> 8 * i & 0xff);
+        return out;
+    }
+    static std::string header(unsigned rate, unsigned channels, unsigned size) {
+        return "RIFF" + le(36 + size, 4) + "WAVEfmt " + le(16, 4) + le(1, 2) + le(channels, 2) + le(rate, 4) +
+               le(rate * channels * 2, 4) + le(channels * 2, 2) + le(16, 2) + "data" + le(size, 4);
+    }
     std::string bytes(std::size_t from, std::size_t count) const {
         std::ifstream in(path, std::ios::binary);
         std::string got(count, '\0');
@@ -215,36 +225,23 @@ struct Recording {
         got.resize(static_cast<std::size_t>(std::max<std::streamsize>(in.gcount(), 0)));
         return got;
     }
-    static unsigned le(const std::string& b, std::size_t at, int n) {
-        unsigned v = 0;
-        for (int i = n - 1; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(b[at + i]);
-        return v;
-    }
-    // The header's chunks, once the guest has started its stream: PCM of 16 bits only.
-    bool header() {
-        const std::string head = rate ? "" : bytes(0, 256);
-        unsigned format_rate = 0;
-        for (std::size_t at = 12; !rate && head.size() >= at + 8 && head.compare(0, 4, "RIFF") == 0; at += 8 + le(head, at + 4, 4)) {
-            if (head.compare(at, 4, "fmt ") == 0 && head.size() >= at + 24 && le(head, at + 8, 2) == 1 && le(head, at + 22, 2) == 16)
-                channels = static_cast<int>(le(head, at + 10, 2)), format_rate = le(head, at + 12, 4);
-            if (head.compare(at, 4, "data") == 0 && channels) rate = static_cast<int>(format_rate), data = at + 8;
-        }
-        return rate > 0;
-    }
-    // Seconds recorded, as the file stands.
+    // Seconds recorded, as the file stands; 0 before the header is there.
     double seconds() {
         std::error_code error;
         const auto size = std::filesystem::file_size(path, error);
-        return !error && header() && size > data ? double(size - data) / (2 * channels) / rate : 0;
+        for (int c = 1; !rate && !error && size >= 44 && c <= 2; ++c)
+            for (unsigned r : {16000u, 44100u, 48000u})
+                if (bytes(0, 44).compare(8, 32, header(r, c, 0), 8, 32) == 0) rate = static_cast<int>(r), channels = c;
+        return rate && size > 44 ? double(size - 44) / (2 * channels) / rate : 0;
     }
     // The frames from..to (seconds), their channels mixed.
     std::vector<float> mono(double from, double to) {
-        if (!header() || to <= from) return {};
+        if (seconds() == 0 || to <= from) return {};
         const std::size_t frame = 2 * channels, first = static_cast<std::size_t>(std::max(from, 0.0) * rate);
-        const std::string b = bytes(data + first * frame, (static_cast<std::size_t>(to * rate) - first) * frame);
+        const std::string b = bytes(44 + first * frame, (static_cast<std::size_t>(to * rate) - first) * frame);
         std::vector<float> out(b.size() / frame);
-        for (std::size_t i = 0; i < out.size(); ++i)
-            for (int c = 0; c < channels; ++c) out[i] += static_cast<std::int16_t>(le(b, i * frame + 2 * c, 2)) / float(channels);
+        for (std::size_t i = 0; i < out.size() * channels; ++i)
+            out[i / channels] += static_cast<std::int16_t>((b[2 * i] & 0xff) | b[2 * i + 1] << 8) / float(channels);
         return out;
     }
     // The stretches of sound between from and to, each of 20 ms windows whose RMS is above a
@@ -258,11 +255,9 @@ struct Recording {
             double sum = 0;
             for (std::size_t i = at; i < at + window; ++i) sum += frames[i] * frames[i];
             if (std::sqrt(sum / window) < 327) continue;
-            const double start = from + double(at) / rate, end = start + 0.02;
-            if (!found.empty() && start - found.back().second < 0.3)
-                found.back().second = end;
-            else
-                found.emplace_back(start, end);
+            const double start = from + double(at) / rate;
+            if (found.empty() || start - found.back().second >= 0.3) found.emplace_back(start, 0);
+            found.back().second = start + 0.02;
         }
         return found;
     }
@@ -277,16 +272,9 @@ struct Recording {
         std::string pcm;
         for (double t = 0; t + 1 < in.size(); t += rate / 16000.0) {
             const std::size_t k = static_cast<std::size_t>(t);
-            const auto v = static_cast<std::int16_t>(in[k] + (in[k + 1] - in[k]) * (t - k));
-            pcm += {static_cast<char>(v & 0xff), static_cast<char>(v >> 8 & 0xff)};
+            pcm += le(static_cast<std::uint16_t>(std::lround(in[k] + (in[k + 1] - in[k]) * (t - k))), 2);
         }
-        std::string head = "RIFF....WAVEfmt ....xxxxxxxxxxxxxxxxdata....";
-        const auto put = [&](std::size_t at, unsigned v, int n) {
-            for (int i = 0; i < n; ++i) head[at + i] = static_cast<char>(v >> 8 * i & 0xff);
-        };
-        put(4, 36 + pcm.size(), 4), put(16, 16, 4), put(20, 1, 2), put(22, 1, 2), put(24, 16000, 4);
-        put(28, 32000, 4), put(32, 2, 2), put(34, 16, 2), put(40, pcm.size(), 4);
-        return head + pcm;
+        return header(16000, 1, static_cast<unsigned>(pcm.size())) + pcm;
     }
 };
 
@@ -1139,9 +1127,9 @@ TEST(VmInstall, AUsbStickThatIsNoZuvaMediumSaysSoAndGivesAShell) {
     if (!HasFailure()) scenarios.push_back("USB stick that is no ZUVA medium");
 }
 
-// A user who cannot see the screen: the speech entry typed at the boot prompt, an intel-hda card
-// recorded, the whole installation with every screen checked and each answer typed once its
-// screen has been read out. Each screen's speech begins within a second and lasts while it is
+// A user who cannot see the screen: the speech entry typed at the boot prompt with a faster rate
+// (the keyword spotter still follows it at 5, not at 6), an intel-hda card recorded, the whole
+// installation with every screen checked and each answer typed once its screen has been read out. Each screen's speech begins within a second and lasts while it is
 // read; from the keys' echo on to the next screen nothing is spoken.
 TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASecond) {
     REQUIRE_VM();
@@ -1152,7 +1140,7 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
     ASSERT_TRUE(c.start_as({"--", "-audiodev", "wav,id=snd0,path=" + sound.path, "-device", "intel-hda", "-device",
                             "hda-output,audiodev=snd0"},
                            new_disk("disk-speech.img")) &&
-                c.boot("speech zuva.speech.rate=7"));
+                c.boot("speech zuva.speech.rate=5"));
     ASSERT_TRUE(c.to_confirmation());
     ASSERT_TRUE(c.install_from_confirmation());
     c.hear("the live shell's prompt");
@@ -1160,7 +1148,6 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
     c.end_with("poweroff");
     ASSERT_GT(sound.seconds(), 0) << "nothing recorded: the machine never opened its sound card\n" << c.vm.serial0();
     std::string kept_heard;
-    double slowest = 0;
     for (std::size_t i = 0; i < c.heard.size(); ++i) {
         const Heard& h = c.heard[i];
         if (std::isnan(h.seen)) {
@@ -1182,17 +1169,15 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
             EXPECT_TRUE(between.empty()) << "spoken after " << h.what << " at " << between.front().first
                                          << " s, before " << c.heard[i + 1].what;
         }
-        slowest = std::max(slowest, first - h.seen);
         std::ostringstream figures;
-        figures.precision(2);
-        figures << std::fixed << "speech: " << h.what << " -> first speech " << first - h.seen << " s, spoken " << last - first << " s";
+        figures << std::fixed << std::setprecision(2) << "speech: " << h.what << " -> first speech " << first - h.seen
+                << " s, spoken " << last - first << " s";
         speech_figures.push_back(figures.str());
-        std::cout << "[ vm ] " << figures.str() << " (at " << h.seen << " s of the recording)\n";
         kept_heard += std::to_string(first) + " " + std::to_string(last) + " " + h.what + "\n";
     }
     keep(setup().dir, "speech-heard", HasFailure() ? "" : kept_heard);
     std::cout << "[ vm ] speech entry: " << screens_checked - checked_before << " screens checked, " << c.heard.size()
-              << " listened to, the slowest spoken " << slowest << " s after it showed; " << seconds_since(c.started) << " s\n";
+              << " heard, " << seconds_since(c.started) << " s\n";
     if (!HasFailure()) scenarios.push_back("speech entry with an intel-hda card, every screen heard");
 }
 
@@ -1202,8 +1187,11 @@ TEST(VmSpeech, AKeywordSpotterHearsWelcomeInTheWelcomeBoxAndNotInTheNextScreen) 
     REQUIRE_VM();
     if (!setup().sphinx_skip.empty()) GTEST_SKIP() << "keyword spotter: " << setup().sphinx_skip;
     std::istringstream heard(kept(setup().dir, "speech-heard"));
-    const std::string model = setup().sphinx + "/usr/share/pocketsphinx/model/en-us", libs = setup().sphinx + "/usr/lib/x86_64-linux-gnu";
-    write_file(setup().file("keywords"), "welcome /1e-30/\n");
+    const std::string model = setup().sphinx + "/usr/share/pocketsphinx/model/en-us/",
+                      libs = setup().sphinx + "/usr/lib/x86_64-linux-gnu";
+    // In the middle of the thresholds that hear it there (1e-20 to 1e-40); at 1e-30 the df
+    // listings' long speech brings a false "welcome".
+    write_file(setup().file("keywords"), "welcome /1e-25/\n");
     Recording sound{setup().file("speech.wav")};
     for (const bool welcomed : {true, false}) {
         double first = -1, last = -1;
@@ -1213,13 +1201,13 @@ TEST(VmSpeech, AKeywordSpotterHearsWelcomeInTheWelcomeBoxAndNotInTheNextScreen) 
         write_file(setup().file("heard.wav"), sound.wav_16khz(first, last));
         std::string output;
         EXPECT_TRUE(run("LD_LIBRARY_PATH=" + libs + ":" + libs + "/pulseaudio:" + libs + "/blas:" + libs + "/lapack " +
-                            setup().sphinx + "/usr/bin/pocketsphinx_continuous -hmm " + model + "/en-us -dict " + model +
-                            "/cmudict-en-us.dict -kws " + setup().file("keywords") + " -infile " + setup().file("heard.wav") +
+                            setup().sphinx + "/usr/bin/pocketsphinx_continuous -hmm " + model + "en-us -dict " + model +
+                            "cmudict-en-us.dict -kws " + setup().file("keywords") + " -infile " + setup().file("heard.wav") +
                             " -logfn /dev/null",
                         output))
             << output;
         EXPECT_EQ(output.find("welcome") != std::string::npos, welcomed) << what << ": " << output;
-        std::cout << "[ vm ] keyword spotter on " << what << ": " << (output.empty() ? "nothing" : output);
+        std::cout << "[ vm ] keyword spotter on " << what << ": " << (output.empty() ? "nothing\n" : output);
     }
 }
 
@@ -1232,12 +1220,8 @@ TEST(VmSpeech, WithoutASoundCardOrItsInitramfsTheSpeechEntrySaysSoAndTheInstalle
     std::string output;
     ASSERT_TRUE(run("xorriso -osirrox on -indev " + setup().iso + " -extract /isolinux " + files, output)) << output;
     const std::string config = read_file(files + "/isolinux.cfg");
-    const std::size_t entry = config.find("APPEND", config.find("LABEL speech"));
-    ASSERT_NE(entry, std::string::npos) << config;
-    std::istringstream words(config.substr(entry + 6, config.find('\n', entry) - entry - 6));
-    std::string append;
-    for (std::string word; words >> word;)
-        if (word.rfind("initrd=", 0) != 0) append += word + " ";
+    std::smatch entry;  // the speech entry's kernel arguments after its initramfs
+    ASSERT_TRUE(std::regex_search(config, entry, std::regex("LABEL speech\n(?:.*\n)*?  APPEND initrd=\\S+ (.*)"))) << config;
     // Both initramfs one after the other, as the boot loader loads them.
     std::string both = read_file(files + "/initrd.img");
     both.resize((both.size() + 3) / 4 * 4, '\0');
@@ -1245,11 +1229,11 @@ TEST(VmSpeech, WithoutASoundCardOrItsInitramfsTheSpeechEntrySaysSoAndTheInstalle
     for (const bool card_missing : {true, false}) {
         const std::string said = card_missing ? "This machine has no sound card that ZUVA's speech knows"
                                               : "This medium's speech part (isolinux/speech.img) is missing";
-        Recording beeps{setup().file(card_missing ? "beeps.wav" : "no-speech.wav")};
+        Recording beeps{setup().file(card_missing ? "beeps.wav" : "silent.wav")};
         {
             Console c;
             ASSERT_TRUE(c.start_as({"--audio", "wav:" + beeps.path, "--", "-kernel", files + "/vmlinuz", "-initrd",
-                                    files + (card_missing ? "/both.img" : "/initrd.img"), "-append", append}));
+                                    files + (card_missing ? "/both.img" : "/initrd.img"), "-append", entry[1]}));
             const std::string console = c.vm.wait_for_console(
                 [&](const std::string& text) { return text.find(said) != std::string::npos; }, 120000);
             EXPECT_NE(console.find(said), std::string::npos) << c.vm.console_text() << "\n" << c.vm.serial0();
@@ -1347,12 +1331,9 @@ TEST(VmReport, AScreenLineGivesTheConsoleCellsAndCursor) {
 // 0.1 s of silence, 0.2 s of a tone in one channel, 0.2 s of silence; then the same at 16 kHz mono.
 TEST(VmReport, ARecordingGivesWhereItsSoundBeginsAndEnds) {
     TempDir dir;
-    std::string wav = std::string("RIFF\0\0\0\0WAVEfmt \x10\0\0\0\1\0\2\0\x44\xac\0\0\x10\xb1\x02\0\4\0\x10\0data", 40) +
-                      std::string(4, '\0');
-    for (int i = 0; i < 22050; ++i) {
-        const auto v = static_cast<std::int16_t>(i >= 4410 && i < 13230 ? 8000 * std::sin(i * 0.06) : 0);
-        wav += {static_cast<char>(v & 0xff), static_cast<char>(v >> 8 & 0xff), 0, 0};
-    }
+    std::string wav = Recording::header(44100, 2, 0);
+    for (int i = 0; i < 22050; ++i)
+        wav += Recording::le(static_cast<std::uint16_t>(i >= 4410 && i < 13230 ? 8000 * std::sin(i * 0.06) : 0), 2) + std::string(2, '\0');
     Recording recording{dir.file("a.wav")}, resampled{dir.file("b.wav")};
     write_file(recording.path, wav);
     EXPECT_NEAR(recording.seconds(), 0.5, 1e-9);
