@@ -241,7 +241,7 @@ struct Recording {
         const std::string b = bytes(44 + first * frame, (static_cast<std::size_t>(to * rate) - first) * frame);
         std::vector<float> out(b.size() / frame);
         for (std::size_t i = 0; i < out.size() * channels; ++i)
-            out[i / channels] += static_cast<std::int16_t>((b[2 * i] & 0xff) | b[2 * i + 1] << 8) / float(channels);
+            out[i / channels] += static_cast<std::int16_t>((b[2 * i] & 0xff) | (b[2 * i + 1] & 0xff) << 8) / float(channels);
         return out;
     }
     // The stretches of sound between from and to, each of 20 ms windows whose RMS is above a
@@ -1333,7 +1333,7 @@ TEST(VmReport, ARecordingGivesWhereItsSoundBeginsAndEnds) {
     TempDir dir;
     std::string wav = Recording::header(44100, 2, 0);
     for (int i = 0; i < 22050; ++i)
-        wav += Recording::le(static_cast<std::uint16_t>(i >= 4410 && i < 13230 ? 8000 * std::sin(i * 0.06) : 0), 2) + std::string(2, '\0');
+        wav += Recording::le(static_cast<std::uint16_t>(std::lround(i >= 4410 && i < 13230 ? 8000 * std::sin(i * 0.06) : 0)), 2) + std::string(2, '\0');
     Recording recording{dir.file("a.wav")}, resampled{dir.file("b.wav")};
     write_file(recording.path, wav);
     EXPECT_NEAR(recording.seconds(), 0.5, 1e-9);
