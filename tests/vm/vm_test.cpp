@@ -8,8 +8,9 @@
 // no ZUVA; then the other consoles, each on a disk of its own: a UEFI PC started from the image as
 // a USB stick (the framebuffer console, 100x37), the same with Secure Boot on (and the installed
 // system through its hd entry), the serial entry with a 120x40 terminal at the far end of the line
-// and with nothing answering there, and a USB stick that is no ZUVA medium; last the README's
-// pictures against the console's screens.
+// and with nothing answering there, and a USB stick that is no ZUVA medium; the speech entry with
+// the machine's sound recorded, every screen heard, and without a sound card or its initramfs;
+// last the README's pictures against the console's screens.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
