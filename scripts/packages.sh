@@ -35,7 +35,7 @@ fetched_sbsigntool=(sbsigntool)
 fetched_ovmf=(ovmf)
 # The speech entry's part of the live system (scripts/live/make-initramfs speech): the screen
 # reader's daemon with eSpeak NG and ALSA, the libraries they load down to the C library (eSpeak
-# NG's audio library links PulseAudio's, which in turn needs its whole chain), and kmod's depmod.
+# NG's audio library links PulseAudio's, which in turn needs its whole chain).
 fetched_speech=(
     espeakup libespeak-ng1 espeak-ng-data libpcaudio0 libsonic0 libasound2 libasound2-data libc6
     libpulse0 libsndfile1 libasyncns0 libflac12 libogg0 libvorbis0a libvorbisenc2 libopus0

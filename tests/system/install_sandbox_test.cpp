@@ -94,7 +94,8 @@ Printed printed(const std::string& command) {
 }
 
 // try's help names every option of its usage at the start of a line that explains it, all
-// within 80 columns; a wrong option is named, with the usage, on standard error.
+// within 80 columns; a wrong option, or two that exclude each other, is named, with the usage, on
+// standard error.
 TEST(TryCommand, HelpExplainsEveryOptionWithin80ColumnsAndAWrongOneIsNamed) {
     const Printed help = printed(source_dir + "/scripts/try --help");
     EXPECT_EQ(help.status, 0);
@@ -116,6 +117,12 @@ TEST(TryCommand, HelpExplainsEveryOptionWithin80ColumnsAndAWrongOneIsNamed) {
     EXPECT_EQ(wrong.out, "");
     EXPECT_EQ(wrong.err.substr(0, wrong.err.find('\n')), "try: unknown option: --nonsense");
     EXPECT_NE(wrong.err.find("usage: scripts/try"), std::string::npos) << wrong.err;
+
+    // The speech entry reads the machine's screen, which the serial entry leaves empty.
+    const Printed both = printed(source_dir + "/scripts/try --serial --speech");
+    EXPECT_EQ(both.status, 2);
+    EXPECT_EQ(both.err.substr(0, both.err.find('\n')),
+              "try: --speech reads the machine's screen aloud: the serial entry leaves it empty");
 }
 
 std::set<std::string> mount_points() {
