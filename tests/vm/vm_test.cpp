@@ -357,7 +357,7 @@ struct Console {
         if (heard.empty() || heard.back().typed >= 0) return;
         Heard& h = heard.back();
         double first = -1, last = -1, now = 0, checked = 0;
-        for (auto end = Clock::now() + std::chrono::seconds(20); Clock::now() < end;) {
+        for (auto end = Clock::now() + std::chrono::seconds(10); Clock::now() < end;) {
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
             if ((now = sound->seconds()) == 0 && seconds_since(h.at) > 3) break;
             if (now == 0) continue;
@@ -365,8 +365,7 @@ struct Console {
             const auto [from, to] = sound->sound(std::max(checked, h.seen), now);
             checked = now;
             if (from >= 0) first = first < 0 ? from : first, last = to;
-            if (first >= 0 && now - first >= 3) h.cut_off = now - last < 0.6;
-            if (h.cut_off || (first >= 0 ? now - last > 0.6 : now - h.seen > 3)) break;
+            if (first >= 0 ? now - last > 0.6 || (h.cut_off = now - first >= 3) : now - h.seen > 3) break;
         }
         h.typed = sound->seconds();
     }
@@ -1153,7 +1152,6 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
     c.end_with("poweroff");
     ASSERT_GT(sound.seconds(), 0) << "nothing recorded: the machine never opened its sound card\n" << c.vm.serial0();
     std::string kept_heard;
-    double cut = -1;  // where the last screen's speech, cut off by the keys, ended
     for (std::size_t i = 0; i < c.heard.size(); ++i) {
         const Heard& h = c.heard[i];
         if (std::isnan(h.seen)) {
@@ -1161,7 +1159,7 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
             continue;
         }
         const double until = h.typed >= 0 ? h.typed : i + 1 < c.heard.size() ? c.heard[i + 1].seen : sound.seconds();
-        const auto [first, last] = sound.sound(std::max(h.seen, cut), until);
+        const auto [first, last] = sound.sound(h.seen, until);
         EXPECT_GE(first, 0) << "nothing spoken for " << h.what;
         EXPECT_LE(first - h.seen, 1.0) << h.what;
         EXPECT_GE(last - first, 0.5) << h.what;
@@ -1177,13 +1175,12 @@ TEST(VmSpeech, EveryScreenOfAnInstallationThroughTheSpeechEntryIsSpokenWithinASe
                                          << h.after_keys << " s) at " << between.front().first << " to "
                                          << between.front().second << " s, before " << c.heard[i + 1].what << " at " << next;
         }
-        cut = -1;
         if (h.cut_off && i + 1 < c.heard.size()) {
             // The rest of a screen cut off is never read: its speech stops within a second of the
-            // keys, and the next screen's, measured from there, is its own, not a backlog.
+            // keys (the next screen's may follow it at once), no backlog before the next screen.
             const auto after = sound.spans(h.typed, c.heard[i + 1].seen + 1, 0.05);
-            cut = after.empty() ? h.typed : after.front().second;
-            EXPECT_LE(cut, h.after_keys + 1.0) << h.what << ": still spoken after the keys at " << h.typed << " s";
+            EXPECT_LE(after.empty() ? h.typed : after.front().second, h.after_keys + 1.0)
+                << h.what << ": still spoken after the keys at " << h.typed << " s";
         }
         std::ostringstream figures;
         figures << std::fixed << std::setprecision(2) << "speech: " << h.what << " -> first speech " << first - h.seen
@@ -1257,9 +1254,7 @@ TEST(VmSpeech, WithoutASoundCardOrItsInitramfsTheSpeechEntrySaysSoAndTheInstalle
             std::cout << "[ vm ] speech entry, " << (card_missing ? "no sound card" : "no speech initramfs")
                       << ": said so, welcome box " << c.welcome_after << " s after QEMU's start\n";
         }
-        if (card_missing) {
-            EXPECT_GE(beeps.sound(0, beeps.seconds()).first, 0) << "no beeps recorded";
-        }
+        EXPECT_TRUE(!card_missing || beeps.sound(0, beeps.seconds()).first >= 0) << "no beeps recorded";
     }
     if (!HasFailure()) scenarios.push_back("speech entry without a sound card, and without its initramfs");
 }
