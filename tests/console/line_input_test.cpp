@@ -90,23 +90,24 @@ protected:
         return stored();
     }
 
+    // One line from the typed keys: what it stores, and what each key echoed.
+    void expect_line(std::string_view typed, std::string_view line, const Echoes& echoed) {
+        SCOPED_TRACE("typed: " + testing::PrintToString(std::string(typed)));
+        echoes.clear();
+        EXPECT_EQ(line_after(typed), line);
+        EXPECT_EQ(echoes, echoed);
+    }
+
     test::KeyboardPty pty;
     TextStream input;
     TextStream saved_output;
 };
 
 TEST_F(LineInputTest, EnterEndsTheLineWithALineFeed) {
-    EXPECT_EQ(line_after("s\r"), "s\n");
+    expect_line("s\r", "s\n", {"s", "\n"});
     EXPECT_EQ(input.buf_end, 2);
-    EXPECT_EQ(echoes, (Echoes{"s", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\r"), "\n");
-    EXPECT_EQ(echoes, (Echoes{"\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("ab\n"), "ab\n");  // Ctrl+J
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\n"}));
+    expect_line("\r", "\n", {"\n"});
+    expect_line("ab\n", "ab\n", {"a", "b", "\n"});  // Ctrl+J
 }
 
 TEST_F(LineInputTest, LineEndsAtTheFirstEnterAndTheRestWaits) {
@@ -118,25 +119,14 @@ TEST_F(LineInputTest, LineEndsAtTheFirstEnterAndTheRestWaits) {
 }
 
 TEST_F(LineInputTest, BackspaceErasesOnlyWhatThisCallStored) {
-    EXPECT_EQ(line_after("ab\x7f" "c\r"), "ac\n");
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("ab\x08" "c\r"), "ac\n");  // Ctrl+H erases like the Backspace key
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\x7f\x08x\x7f\x7fy\r"), "y\n");
-    EXPECT_EQ(echoes, (Echoes{"x", "\b \b", "y", "\n"}));
+    expect_line("ab\x7f" "c\r", "ac\n", {"a", "b", "\b \b", "c", "\n"});
+    expect_line("ab\x08" "c\r", "ac\n", {"a", "b", "\b \b", "c", "\n"});  // Ctrl+H erases like Backspace
+    expect_line("\x7f\x08x\x7f\x7fy\r", "y\n", {"x", "\b \b", "y", "\n"});
 }
 
 TEST_F(LineInputTest, ControlKeysAndHighBytesAreStoredLikeLetters) {
-    EXPECT_EQ(line_after("\x1a\x04\t\x01\x1c\x1f\r"), "\x1a\x04\t\x01\x1c\x1f\n");
-    EXPECT_EQ(echoes, (Echoes{"\x1a", "\x04", "\t", "\x01", "\x1c", "\x1f", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\xe9\x80\xff\r"), "\xe9\x80\xff\n");
-    EXPECT_EQ(echoes, (Echoes{"\xe9", "\x80", "\xff", "\n"}));
+    expect_line("\x1a\x04\t\x01\x1c\x1f\r", "\x1a\x04\t\x01\x1c\x1f\n", {"\x1a", "\x04", "\t", "\x01", "\x1c", "\x1f", "\n"});
+    expect_line("\xe9\x80\xff\r", "\xe9\x80\xff\n", {"\xe9", "\x80", "\xff", "\n"});
 }
 
 // Ctrl+C ends the input at once and throws the line away, even right after a NUL whose next key
@@ -167,8 +157,7 @@ TEST_F(LineInputTest, CtrlCAndCtrlDOnAnEmptyAnswerEndTheInput) {
 }
 
 TEST_F(LineInputTest, SpecialKeysStoreAndShowNothing) {
-    EXPECT_EQ(line_after("a\x1b[A\x1bOD\x1b[[A\x1b[5~\x1b[34~\x1bx\x1b=b\x1b[G\r"), "ab5\n");
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "5", "\n"}));
+    expect_line("a\x1b[A\x1bOD\x1b[[A\x1b[5~\x1b[34~\x1bx\x1b=b\x1b[G\r", "ab5\n", {"a", "b", "5", "\n"});
 }
 
 // An ESC with nothing within 10 ms after it is a key of its own, and ignored; a byte within them
@@ -192,12 +181,8 @@ TEST_F(LineInputTest, EscapeThenEnterEndsTheLineAndTheEscapeIsIgnoredNextTime) {
 }
 
 TEST_F(LineInputTest, NulTakesTheNextKeyAsItsCode) {
-    EXPECT_EQ(line_after("ab\0\r"sv), "ab");  // the Enter was taken as a code: no line end
-    EXPECT_EQ(echoes, (Echoes{"a", "b"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\0\r"sv), "");
-    EXPECT_TRUE(echoes.empty());
+    expect_line("ab\0\r"sv, "ab", {"a", "b"});  // the Enter was taken as a code: no line end
+    expect_line("\0\r"sv, "", {});
 
     // A sequence that queues nothing has the same effect on the key after it.
     EXPECT_EQ(line_after("\x1bOPzq\r"sv), "q\n");
@@ -388,8 +373,7 @@ TEST(LineEditorProgram, EchoesOnTheScreenAndEndsWithinASecondOfAHangUp) {
     const auto start = Clock::now();
     int status = program.wait_exit(5000);
     EXPECT_LT(ms_since(start), 1000);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::exit_shown(status), "exit status 0");
     EXPECT_EQ(test::read_file(record), "line:abd\nended\n");
 }
 

@@ -46,9 +46,6 @@ inline std::string expected_copy() {
     return line + "\t/drive/";
 }
 
-// early_end_test.cpp's name for lines_of.
-inline std::vector<std::string> split_lines(const std::string& text) { return lines_of(text); }
-
 inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
 
 struct Session {
@@ -69,19 +66,26 @@ struct Session {
         return program.start({ZUVA_INSTALL_PATH}, environment(extra_path), dir.path);
     }
 
-    // True once the question's screen is up and the cursor waits where the read waits.
+    // True once the question's screen is up and the cursor waits where the read waits; a failure
+    // with the screen when it does not come.
     bool at(const Question& q, int timeout_ms = 10000) {
-        return program.wait_for([&] { return waits_at(cells(), q); }, timeout_ms);
+        if (program.wait_for([&] { return waits_at(cells(), q); }, timeout_ms)) return true;
+        ADD_FAILURE() << "waiting for: " << q.text << "\n" << program.screen.dump();
+        return false;
+    }
+
+    // at(), then the whole screen of the question checked.
+    bool shown(const Question& q) {
+        if (!at(q)) return false;
+        expect_question_screen(cells(), q);
+        return true;
     }
 
     ScreenCells cells() const { return cells_of(program.screen); }
 
     // Waits for the question, then types the answer and Enter, as a user would.
     bool answer(const Question& q, std::string_view typed) {
-        if (!at(q)) {
-            ADD_FAILURE() << "waiting for: " << q.text << "\n" << program.screen.dump();
-            return false;
-        }
+        if (!at(q)) return false;
         program.type(std::string(typed) + "\r");
         return true;
     }
@@ -133,13 +137,6 @@ inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1
             found.push_back(pid);
     }
     return found;
-}
-
-// The one-letter state of the process in /proc (T: stopped), 0 when it is gone.
-inline char process_state(pid_t pid) {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const size_t end = stat.rfind(") ");
-    return end == std::string::npos ? 0 : stat[end + 2];
 }
 
 // Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is

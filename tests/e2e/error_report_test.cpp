@@ -21,26 +21,8 @@ namespace {
 
 using namespace zuva::test;
 
-// The function of the installer's binary whose code holds this address, demangled.
-std::string function_at(uintptr_t address) {
-    std::string command = std::string("nm -C -S --defined-only '") + ZUVA_INSTALL_PATH + "'";
-    FILE* nm = popen(command.c_str(), "r");
-    if (!nm) return "(nm failed)";
-    char line[4096];
-    std::string found = "(none)";
-    while (fgets(line, sizeof line, nm)) {
-        unsigned long start = 0, size = 0;
-        char type = 0;
-        int name_at = 0;
-        if (sscanf(line, "%lx %lx %c %n", &start, &size, &type, &name_at) < 3 || name_at == 0) continue;
-        if ((type == 'T' || type == 't') && address >= start && address < start + size) {
-            found = line + name_at;
-            found.erase(found.find_last_not_of('\n') + 1);
-        }
-    }
-    pclose(nm);
-    return found;
-}
+// The installer's function whose code holds this address.
+std::string function_at(uintptr_t address) { return zuva::test::function_at(ZUVA_INSTALL_PATH, address); }
 
 // The report's lines, from its header to the end of the output, line ends taken off.
 std::vector<std::string> report_lines(const std::string& output, const std::string& line_end) {
@@ -100,8 +82,7 @@ TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
     mkdir(s.dir.file("df.tmp").c_str(), 0755);
     RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\ny\n", s.dir.file("screen.out"),
                                        s.environment(), s.dir.path);
-    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-    EXPECT_EQ(WEXITSTATUS(run.status), 5);
+    EXPECT_EQ(exit_shown(run.status), "exit status 5");
     expect_five_line_report(report_lines(run.output, "\n"), 5);
     // The mount ran; the dialogue stopped at the listing, before its mount check.
     EXPECT_EQ(s.commands(), std::vector<std::string>{words("mount /dev/hdc /cdrom")});

@@ -10,6 +10,7 @@
 
 namespace {
 
+using zuva::test::exit_shown;
 using zuva::test::lines_of;
 
 using zuva::test::RedirectedRun;
@@ -36,8 +37,7 @@ TEST(FileListing, ListsEveryLineWhetherOrNotTheLastOneIsEnded) {
     write_file(dir.file("unended"), "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast");
     write_file(dir.file("crlf"), "one\r\ntwo\r\n");
     RedirectedRun run = run_probe(dir, {"list:ended", "list:unended", "list:crlf"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(exit_shown(run.status), "exit status 0");
     EXPECT_EQ(run.output,
               "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast\n"
               "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast\n"
@@ -90,8 +90,7 @@ TEST(FileListing, EachListingReleasesItsDescriptor) {
 TEST(FileListing, MissingFileEndsTheProgramWithErrorTwoBeforeAnyOutput) {
     TempDir dir;
     RedirectedRun run = run_probe(dir, {"list:df.tmp"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 2);
+    EXPECT_EQ(exit_shown(run.status), "exit status 2");
     std::vector<std::string> lines = lines_of(run.output);
     ASSERT_GE(lines.size(), 3u) << run.output;
     ASSERT_EQ(lines[0].rfind("Runtime error 2 at 0x", 0), 0u) << run.output;
@@ -105,8 +104,7 @@ TEST(FileListing, UnreadableNameEndsTheProgramWithErrorFive) {
     TempDir dir;
     mkdir(dir.file("df.tmp").c_str(), 0755);
     RedirectedRun run = run_probe(dir, {"list:df.tmp"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 5);
+    EXPECT_EQ(exit_shown(run.status), "exit status 5");
     EXPECT_EQ(run.output.rfind("Runtime error 5 at 0x", 0), 0u) << run.output;
 }
 

@@ -14,6 +14,7 @@
 #include <vterm.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -234,6 +235,37 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
+std::string function_at(const std::string& program, unsigned long address) {
+    FILE* nm = popen(("nm -C -S --defined-only '" + program + "'").c_str(), "r");
+    if (!nm) return "(nm failed)";
+    char line[4096];
+    std::string found = "(none)";
+    while (fgets(line, sizeof line, nm)) {
+        unsigned long start = 0, size = 0;
+        char type = 0;
+        int name_at = 0;
+        if (sscanf(line, "%lx %lx %c %n", &start, &size, &type, &name_at) < 3 || name_at == 0) continue;
+        if ((type == 'T' || type == 't') && address >= start && address < start + size) {
+            found = line + name_at;
+            found.erase(found.find_last_not_of('\n') + 1);
+        }
+    }
+    pclose(nm);
+    return found;
+}
+
+char process_state(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(") ");
+    return end == std::string::npos ? 0 : stat[end + 2];
+}
+
+std::string exit_shown(int status) {
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "wait status " + std::to_string(status);
+}
+
 std::vector<unsigned long> system_call_of(pid_t pid) {
     std::istringstream fields(read_file("/proc/" + std::to_string(pid) + "/syscall"));
     std::vector<unsigned long> call;
@@ -252,6 +284,13 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool comes_to_call(pid_t pid, unsigned long number, int timeout_ms) {
+    return wait_until([=] {
+        const std::vector<unsigned long> call = system_call_of(pid);
+        return !call.empty() && call[0] == number;
+    }, timeout_ms);
 }
 
 bool comes_to_wait_for_input(pid_t pid, int timeout_ms) {
