@@ -149,16 +149,4 @@ inline bool held_in_output(pid_t pid, int unread_fd) {
     });
 }
 
-// True when the terminal's attributes are those of a new pseudo-terminal, as before the start.
-inline bool attributes_as_new(int master) {
-    int fresh_master = -1, fresh_slave = -1;
-    if (openpty(&fresh_master, &fresh_slave, nullptr, nullptr, nullptr) != 0) return false;
-    termios fresh{}, now{};
-    const bool read = tcgetattr(fresh_slave, &fresh) == 0 && tcgetattr(master, &now) == 0;
-    close(fresh_master);
-    close(fresh_slave);
-    return read && fresh.c_iflag == now.c_iflag && fresh.c_oflag == now.c_oflag && fresh.c_lflag == now.c_lflag &&
-           fresh.c_cflag == now.c_cflag && std::equal(fresh.c_cc, fresh.c_cc + NCCS, now.c_cc);
-}
-
 }  // namespace zuva::test

@@ -25,8 +25,7 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     ASSERT_TRUE(s.start(waiting_command(s, "cp")));  // waits until the copy screen was seen
     const VtScreen& screen = s.program.screen;
 
-    ASSERT_TRUE(s.shown(welcome));
-    ASSERT_TRUE(s.answer(welcome, ""));
+    ASSERT_TRUE(s.shown(welcome) && s.answer(welcome, ""));
 
     ASSERT_TRUE(s.shown(interest));
     s.program.type("y");
@@ -35,22 +34,18 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     EXPECT_EQ(screen.attr(39, 14), box_colours);
     s.program.type("\r");
 
-    ASSERT_TRUE(s.shown(warranty));
-    ASSERT_TRUE(s.answer(warranty, ""));
+    ASSERT_TRUE(s.shown(warranty) && s.answer(warranty, ""));
 
-    ASSERT_TRUE(s.shown(cd_device));
-    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+    ASSERT_TRUE(s.shown(cd_device) && s.answer(cd_device, "/dev/hdc"));
 
     ASSERT_TRUE(s.shown(mount_check));
     EXPECT_TRUE(screen.contains("would mount /dev/hdc on /cdrom")) << screen.dump();
     EXPECT_TRUE(screen.contains("Filesystem")) << screen.dump();
     ASSERT_TRUE(s.answer(mount_check, "y"));
 
-    ASSERT_TRUE(s.shown(target_device));
-    ASSERT_TRUE(s.answer(target_device, "/dev/hda1"));
+    ASSERT_TRUE(s.shown(target_device) && s.answer(target_device, "/dev/hda1"));
 
-    ASSERT_TRUE(s.shown(mount_check));
-    ASSERT_TRUE(s.answer(mount_check, "y"));
+    ASSERT_TRUE(s.shown(mount_check) && s.answer(mount_check, "y"));
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
     ASSERT_TRUE(s.at(confirmation));
@@ -69,8 +64,7 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     expect_copy_screen(s.cells());
     write_file(s.dir.file("cp.go"), "");
 
-    ASSERT_TRUE(s.shown(completion));
-    ASSERT_TRUE(s.answer(completion, ""));
+    ASSERT_TRUE(s.shown(completion) && s.answer(completion, ""));
 
     EXPECT_EQ(s.exit_status(), 0);
     expect_closing_screen(s.cells());

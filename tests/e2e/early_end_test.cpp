@@ -113,10 +113,8 @@ TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
         for (size_t stop : {1u, 3u, 6u, 7u}) {
             SCOPED_TRACE(std::string(real ? "hang-up" : "kill -HUP") + " at: " + std::string(steps[stop].question->text));
             Session s;
-            ASSERT_TRUE(s.start());
             std::vector<std::string> expected;
-            ASSERT_TRUE(answer_first(s, steps, stop, expected));
-            ASSERT_TRUE(s.at(*steps[stop].question));
+            ASSERT_TRUE(s.start() && answer_first(s, steps, stop, expected) && s.at(*steps[stop].question));
             s.program.type("y");  // typed, but never ended by Enter
             const Question& q = *steps[stop].question;
             ASSERT_TRUE(s.program.wait_for([&] { return s.program.screen.text(q.column, q.row, 1) == "y"; }));
@@ -142,10 +140,8 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
         for (auto [keys, status] : {std::pair{"y\x03", 130}, std::pair{"\x04", 0}}) {
             SCOPED_TRACE(testing::PrintToString(std::string(keys)) + " at: " + std::string(steps[stop].question->text));
             Session s;
-            ASSERT_TRUE(s.start());
             std::vector<std::string> expected;
-            ASSERT_TRUE(answer_first(s, steps, stop, expected));
-            ASSERT_TRUE(s.at(*steps[stop].question));
+            ASSERT_TRUE(s.start() && answer_first(s, steps, stop, expected) && s.at(*steps[stop].question));
             s.program.type(keys);
             const bool at_completion = steps[stop].question == &completion;
             // At the completion line the install is done: Ctrl+C closes it like Enter.
@@ -557,8 +553,7 @@ TEST(EarlyEnd, AnEndingSignalEndsTheInstallerWhoseOutputIsHeld) {
         if (how == "into a full pipe") {
             s.program.type("\ry\r\r/dev/hdc\r");
         } else {
-            for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
-            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+            ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
         }
         ASSERT_TRUE(held_in_output(s.program.pid, how == "into a full pipe" ? reader : s.program.master));
         kill(s.program.pid, SIGTERM);

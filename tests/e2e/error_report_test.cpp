@@ -46,8 +46,7 @@ void expect_five_line_report(const std::vector<std::string>& lines, int number) 
     const std::string header = "Runtime error " + std::to_string(number) + " at 0x";
     ASSERT_EQ(lines[0].substr(0, header.size()), header);
     const std::string address = lines[0].substr(header.size());
-    ASSERT_EQ(address.size(), 8u);
-    EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
+    ASSERT_TRUE(is_hex8(address)) << address;
     EXPECT_EQ(lines[1], "  0x" + address);
     EXPECT_EQ(function_at(address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
     EXPECT_EQ(function_at(address_in(lines[2])), "zuva::installer_main()");
@@ -89,10 +88,6 @@ TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
     EXPECT_EQ(run.output.find("Is it properly mounted?"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // The functions of the report's frame lines, in order.
 std::vector<std::string> reported_functions(const std::string& output) {
     std::vector<std::string> lines = report_lines(output, "\r\n"), functions;
@@ -123,8 +118,7 @@ TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
 TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     Session s;
     ASSERT_TRUE(s.start(command_script(s, "df", "seq 1 200000\n")));
-    for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
-    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
     ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
     kill(s.program.pid, SIGTERM);
     int status = 0;

@@ -11,6 +11,7 @@
 namespace {
 
 using zuva::test::exit_shown;
+using zuva::test::is_hex8;
 using zuva::test::lines_of;
 
 using zuva::test::RedirectedRun;
@@ -22,13 +23,6 @@ const std::string probe = std::string(ZUVA_PROBE_DIR) + "/installer_screen_probe
 RedirectedRun run_probe(const TempDir& dir, std::vector<std::string> script) {
     script.insert(script.begin(), probe);
     return zuva::test::run_redirected(script, "", dir.file("probe.out"), {}, dir.path);
-}
-
-bool is_hex8(const std::string& s) {
-    if (s.size() != 8) return false;
-    for (char c : s)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-    return true;
 }
 
 TEST(FileListing, ListsEveryLineWhetherOrNotTheLastOneIsEnded) {

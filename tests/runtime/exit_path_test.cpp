@@ -18,6 +18,7 @@ namespace {
 
 using zuva::test::exit_shown;
 using zuva::test::function_at;
+using zuva::test::is_hex8;
 using zuva::test::lines_of;
 
 const std::string probe = std::string(ZUVA_PROBE_DIR) + "/runtime_report_probe";
@@ -75,10 +76,6 @@ ProbeRun run_probe(std::vector<std::string> args, const std::string& input = "",
 
 unsigned long address_in(const std::string& line) {
     return std::stoul(line.substr(line.find("0x") + 2), nullptr, 16);
-}
-
-bool is_hex8(const std::string& s) {
-    return s.size() == 8 && s.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
 bool is_frame_line(const std::string& line) { return line.rfind("  0x", 0) == 0 && is_hex8(line.substr(4)); }

@@ -10,9 +10,11 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vterm.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -236,21 +238,16 @@ std::vector<std::string> lines_of(const std::string& text) {
 }
 
 std::string function_at(const std::string& program, unsigned long address) {
-    FILE* nm = popen(("nm -C -S --defined-only '" + program + "'").c_str(), "r");
-    if (!nm) return "(nm failed)";
-    char line[4096];
+    std::istringstream symbols(output_of("nm -C -S --defined-only '" + program + "'"));
     std::string found = "(none)";
-    while (fgets(line, sizeof line, nm)) {
+    for (std::string line; std::getline(symbols, line);) {
         unsigned long start = 0, size = 0;
         char type = 0;
         int name_at = 0;
-        if (sscanf(line, "%lx %lx %c %n", &start, &size, &type, &name_at) < 3 || name_at == 0) continue;
-        if ((type == 'T' || type == 't') && address >= start && address < start + size) {
-            found = line + name_at;
-            found.erase(found.find_last_not_of('\n') + 1);
-        }
+        if (sscanf(line.c_str(), "%lx %lx %c %n", &start, &size, &type, &name_at) >= 3 && name_at > 0 &&
+            (type == 'T' || type == 't') && address >= start && address < start + size)
+            found = line.substr(static_cast<size_t>(name_at));
     }
-    pclose(nm);
     return found;
 }
 
@@ -258,6 +255,27 @@ char process_state(pid_t pid) {
     const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
     const size_t end = stat.rfind(") ");
     return end == std::string::npos ? 0 : stat[end + 2];
+}
+
+std::string output_of(const std::string& command, int* status) {
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int ended = pipe ? pclose(pipe) : -1;
+    if (status) *status = ended;
+    return output;
+}
+
+bool attributes_as_new(int master) {
+    int fresh_master = -1, fresh_slave = -1;
+    if (openpty(&fresh_master, &fresh_slave, nullptr, nullptr, nullptr) != 0) return false;
+    termios fresh{}, now{};
+    const bool read = tcgetattr(fresh_slave, &fresh) == 0 && tcgetattr(master, &now) == 0;
+    close(fresh_master);
+    close(fresh_slave);
+    return read && fresh.c_iflag == now.c_iflag && fresh.c_oflag == now.c_oflag && fresh.c_lflag == now.c_lflag &&
+           fresh.c_cflag == now.c_cflag && std::equal(fresh.c_cc, fresh.c_cc + NCCS, now.c_cc);
 }
 
 std::string exit_shown(int status) {

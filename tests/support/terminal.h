@@ -85,6 +85,12 @@ public:
 std::string function_at(const std::string& program, unsigned long address);
 // The one-letter state of the process in /proc (T: stopped), 0 when it is gone.
 char process_state(pid_t pid);
+// What a shell command writes on its standard output; its wait status into status when given.
+std::string output_of(const std::string& command, int* status = nullptr);
+// Whether the terminal's attributes are those of a new pseudo-terminal, as before a start.
+bool attributes_as_new(int master);
+// Eight digits of upper-case hexadecimal, as the report writes an address.
+inline bool is_hex8(std::string_view s) { return s.size() == 8 && s.find_first_not_of("0123456789ABCDEF") == s.npos; }
 // A wait status as words: "exit status N", "killed by signal N", or "wait status N".
 std::string exit_shown(int status);
 // The system call a process or thread sits in, its number then its arguments; empty while it runs.

@@ -132,15 +132,7 @@ std::set<std::string> mount_points() {
     return points;
 }
 
-std::string loop_devices() {
-    std::string text;
-    FILE* pipe = popen("losetup -a 2>/dev/null", "r");
-    if (!pipe) return text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-    pclose(pipe);
-    return text;
-}
+std::string loop_devices() { return zuva::test::output_of("losetup -a 2>/dev/null"); }
 
 // What the host shows that a sandbox could have left behind.
 struct HostState {
@@ -429,8 +421,7 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
         int status = s.finish();
         EXPECT_EQ(exit_shown(status), "exit status 216") << s.program.output;
         std::string address = word_after(s.program.output, "Runtime error 216 at 0x");
-        EXPECT_EQ(address.size(), 8u) << s.program.output;
-        EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << s.program.output;
+        EXPECT_TRUE(zuva::test::is_hex8(address)) << s.program.output;
         EXPECT_FALSE(s.program.screen.contains("You installed ZUVA SUCCESFULLY"));
         EXPECT_TRUE(copy_held) << "the copy had ended before the fault";
         struct termios at_end {};
