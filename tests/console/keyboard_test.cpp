@@ -25,10 +25,7 @@ namespace {
 using namespace std::literals;
 using Keys = std::vector<int>;
 using Clock = std::chrono::steady_clock;
-
-long long ms_since(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test::ms_since;
 
 class KeyboardTest : public ::testing::Test {
 protected:

@@ -29,11 +29,8 @@ namespace {
 
 using namespace std::literals;
 using Clock = std::chrono::steady_clock;
+using test::ms_since;
 using Echoes = std::vector<std::string>;
-
-long long ms_since(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // Every write statement on std_output, one entry per flush.
 Echoes echoes;
@@ -44,27 +41,22 @@ int capture_output(TextStream& stream) {
     return 0;
 }
 
-void make_input_stream(TextStream& stream, int handle) {
+void make_stream(TextStream& stream, int handle, int mode = mode_input, DriverOp transfer = console_read) {
     stream = TextStream{};
     stream.handle = handle;
-    stream.mode = mode_input;
+    stream.mode = mode;
     stream.buf_size = stream_buffer_size;
     stream.buf_ptr = stream.buffer;
-    stream.transfer_op = console_read;
+    stream.transfer_op = transfer;
 }
 
 class LineInputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         pty.open();
-        make_input_stream(input, pty.slave);
+        make_stream(input, pty.slave);
         saved_output = std_output;
-        std_output = TextStream{};
-        std_output.handle = 1;
-        std_output.mode = mode_output;
-        std_output.buf_size = stream_buffer_size;
-        std_output.buf_ptr = std_output.buffer;
-        std_output.transfer_op = capture_output;
+        make_stream(std_output, 1, mode_output, capture_output);
         std_output.flush_op = capture_output;
         echoes.clear();
         io_result = 0;
@@ -141,7 +133,7 @@ TEST_F(LineInputTest, CtrlCAndCtrlDOnAnEmptyAnswerEndTheInput) {
         EXPECT_EQ(std::count(echoes.begin(), echoes.end(), "\x03"), 0);
         pty.close_all();
         pty.open();
-        make_input_stream(input, pty.slave);
+        make_stream(input, pty.slave);
     }
     input_ended = input_interrupted = false;
     EXPECT_EQ(line_after("\x7f\x04"), "");
@@ -216,16 +208,14 @@ TEST_F(LineInputTest, LongLineReadIntoBoundedStringsKeepsWhatFits) {
     for (int i = 0; i < 300; ++i) typed[i] = static_cast<char>('a' + i % 26);
     pty.type(typed + "\r" + "abcdefgh\r" + "next\r");
 
-    BoundedString device_name;
-    device_name.max = 255;
+    BoundedString device_name = bounded("", 255);
     read_string(input, device_name);
     read_line_end(input);
     EXPECT_EQ(io_result, 0);
     EXPECT_EQ(view(device_name), typed.substr(0, 255));
     EXPECT_TRUE(line_end_read);
 
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(input, answer);
     read_line_end(input);
     EXPECT_EQ(view(answer), "abcde");
@@ -262,8 +252,7 @@ TEST_F(LineInputTest, HangUpWhileWaitingReturnsWhatWasTyped) {
     EXPECT_EQ(keys.calls, calls);
 
     // A read statement sees the end of the data.
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(input, answer);
     read_line_end(input);
     EXPECT_EQ(answer.length, 0);
@@ -287,7 +276,7 @@ protected:
     void SetUp() override {
         LineInputTest::SetUp();
         ASSERT_EQ(pipe(ends), 0);
-        make_input_stream(input, ends[0]);
+        make_stream(input, ends[0]);
         input_redirected = true;  // start-up says so whenever descriptor 0 is no terminal
     }
     void TearDown() override {
@@ -321,8 +310,7 @@ TEST_F(PlainInputTest, LoneCarriageReturnBecomesLineFeed) {
 TEST_F(PlainInputTest, LinesSplitAtACarriageReturnReadAsOneLineEnd) {
     std::string first(255, 'p');
     ASSERT_EQ(write(ends[1], (first + "\r").data(), 256), 256);
-    BoundedString name;
-    name.max = 255;
+    BoundedString name = bounded("", 255);
     read_string(input, name);
     ASSERT_EQ(write(ends[1], "\nnext\n", 6), 6);
     read_line_end(input);

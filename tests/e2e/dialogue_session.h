@@ -48,6 +48,18 @@ inline std::string expected_copy() {
 
 inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
 
+// The processes working in the directory (the session's commands and all they started), but one.
+inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
+            found.push_back(pid);
+    }
+    return found;
+}
+
 struct Session {
     Session(int cols = 80, int rows = 25) : program(cols, rows) {}
     TempDir dir;
@@ -99,6 +111,12 @@ struct Session {
 
     std::vector<std::string> commands() const { return lines_of(read_file(log())); }
 
+    // The terminal's modes as a new one has them, and no process of the commands left.
+    void expect_left_clean() const {
+        EXPECT_TRUE(attributes_as_new(program.master));
+        EXPECT_EQ(processes_in(dir.path), std::vector<pid_t>{});
+    }
+
     int exit_status() {
         int status = program.wait_exit();
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + status;
@@ -125,18 +143,6 @@ inline std::string waiting_command(const Session& s, const std::string& name) {
                           "i=0\n"
                           "while [ ! -e " + name + ".go ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done\n"
                           "exec '" + standins_path() + "/" + name + "' \"$@\"\n");
-}
-
-// The processes working in the directory (the session's commands and all they started), but one.
-inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
-    std::vector<pid_t> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const pid_t pid = std::atoi(entry.path().filename().c_str());
-        std::error_code error;
-        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
-            found.push_back(pid);
-    }
-    return found;
 }
 
 // Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is

@@ -155,9 +155,7 @@ TEST(Dialogue, QuitAtEitherMountCheckEndsAfterClearing) {
 TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsTheMounts) {
     Session s;
     ASSERT_TRUE(s.start());
-    const VtScreen& screen = s.program.screen;
-    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"},
-                           {&mount_check, "n"}}));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}, {&mount_check, "n"}}));
 
     // Not cleared: the listing stays above the interest question's box.
     ASSERT_TRUE(s.at(interest));
@@ -166,7 +164,7 @@ TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsThe
     ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "y"},
                            {&target_device, "/dev/sdb1"}, {&mount_check, "n"}}));
     ASSERT_TRUE(s.at(interest));
-    EXPECT_TRUE(screen.contains("Filesystem")) << screen.dump();
+    EXPECT_TRUE(s.program.screen.contains("Filesystem")) << s.program.screen.dump();
     ASSERT_TRUE(s.answer(interest, "n"));
 
     EXPECT_EQ(s.exit_status(), 0);

@@ -56,11 +56,7 @@ void expect_five_line_report(const std::vector<std::string>& lines, int number) 
 
 TEST(ErrorReport, MissingDfTmpAtTheFirstMountCheckOnATerminal) {
     Session s;
-    // A df that leaves no df.tmp behind.
-    const std::string bin = s.dir.file("bin");
-    mkdir(bin.c_str(), 0755);
-    write_file(bin + "/df", "#!/bin/sh\nrm -f df.tmp\n", 0755);
-    ASSERT_TRUE(s.start(bin));
+    ASSERT_TRUE(s.start(command_script(s, "df", "rm -f df.tmp\n")));  // a df that leaves no df.tmp behind
     ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
     EXPECT_EQ(s.exit_status(), 2);
 
@@ -125,8 +121,7 @@ TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     wait_until([&] { return waitpid(s.program.pid, &status, WNOHANG) != 0; }, 1000);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "not ended within a second: " << status;
     s.program.status = status;
-    EXPECT_TRUE(attributes_as_new(s.program.master));
-    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    s.expect_left_clean();
 }
 
 // A fault sent while the installer waits in the kernel (for a key, for a command, for the
@@ -141,15 +136,9 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
                              Wait{"write", {"zuva::flush_output()", "zuva::list_file("}}}) {
         SCOPED_TRACE(wait.name);
         Session s;
-        const std::string bin = s.dir.file("bin");
-        if (std::string(wait.name) == "command") {
-            waiting_command(s, "mount");
-        } else {
-            mkdir(bin.c_str(), 0755);
-            // A listing far longer than the terminal takes while nobody reads it.
-            write_file(bin + "/df", "#!/bin/sh\nseq 1 200000\n", 0755);
-        }
-        ASSERT_TRUE(s.start(bin));
+        // The command waits; or a listing far longer than the terminal takes while nobody reads it.
+        ASSERT_TRUE(s.start(std::string(wait.name) == "command" ? waiting_command(s, "mount")
+                                                                 : command_script(s, "df", "seq 1 200000\n")));
         ASSERT_TRUE(s.answer(welcome, ""));
         if (std::string(wait.name) == "key") {
             ASSERT_TRUE(s.at(interest));

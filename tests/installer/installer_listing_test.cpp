@@ -88,9 +88,8 @@ TEST(FileListing, MissingFileEndsTheProgramWithErrorTwoBeforeAnyOutput) {
     std::vector<std::string> lines = lines_of(run.output);
     ASSERT_GE(lines.size(), 3u) << run.output;
     ASSERT_EQ(lines[0].rfind("Runtime error 2 at 0x", 0), 0u) << run.output;
-    const std::string address = lines[0].substr(21);
-    EXPECT_TRUE(is_hex8(address)) << lines[0];
-    EXPECT_EQ(lines[1], "  0x" + address);
+    EXPECT_TRUE(is_hex8(lines[0].substr(21))) << lines[0];
+    EXPECT_EQ(lines[1], "  0x" + lines[0].substr(21));
     EXPECT_EQ(lines.back(), "");
 }
 

@@ -134,8 +134,7 @@ TEST(ExitPathTest, FrameWalkStopsAfter257LinesInAFileAndNineOnATerminal) {
     for (size_t i = 2; i < 259; ++i) ASSERT_TRUE(is_frame_line(lines[i])) << i;
 
     // A shallow walk ends at the outermost frame well before the limit.
-    ProbeRun shallow = run_probe({"deep", "20"});
-    EXPECT_EQ(lines_of(shallow.out).size(), 2u + 23u + 1u);
+    EXPECT_EQ(lines_of(run_probe({"deep", "20"}).out).size(), 2u + 23u + 1u);
 
     PtyProgram pty;
     ASSERT_TRUE(pty.start({probe, "deep", "300"}));
@@ -165,8 +164,7 @@ TEST(ExitPathTest, FaultsInTheProgramGiveTheirNumbersAtTheFaultingCode) {
     EXPECT_NE(function_at(probe, address_in(lines[0])).find("main_routine"), std::string::npos) << lines[0];
     EXPECT_EQ(lines.back(), "");
 
-    ProbeRun divide = run_probe({"divide"});
-    EXPECT_EQ(exit_shown(divide.status), "exit status 200");
+    EXPECT_EQ(exit_shown(run_probe({"divide"}).status), "exit status 200");
 
     ProbeRun overflow = run_probe({"overflow"});
     EXPECT_EQ(exit_shown(overflow.status), "exit status 216") << "a stack overflow must end through the report";
@@ -174,8 +172,7 @@ TEST(ExitPathTest, FaultsInTheProgramGiveTheirNumbersAtTheFaultingCode) {
 }
 
 TEST(ExitPathTest, AFaultWhileEndingKeepsTheDecidedStatus) {
-    ProbeRun r = run_probe({"fault-at-exit"});
-    EXPECT_EQ(exit_shown(r.status), "exit status 2");
+    EXPECT_EQ(exit_shown(run_probe({"fault-at-exit"}).status), "exit status 2");
 }
 
 TEST(ExitPathTest, ABadStandardStreamModeIsError102) {

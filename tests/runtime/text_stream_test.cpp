@@ -153,8 +153,7 @@ TEST_F(StreamTest, EmptyDataIsEndOfFileAtOnce) {
 TEST_F(StreamTest, ReadStringNeverExceedsTheDestinationsMaximum) {
     TextStream s;
     input(s, {"abcdefgh\n"});
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(s, answer, 255);
     EXPECT_EQ(view(answer), "abcde");
 }
@@ -265,8 +264,7 @@ TEST_F(StreamTest, CloseWritesWhatWaitsAndReopensFromScratch) {
 }
 
 TEST(BoundedStringTest, AssignmentAppendAndEquality) {
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     assign(answer, "nnnnnn");
     EXPECT_EQ(view(answer), "nnnnn");
     EXPECT_FALSE(answer == bounded("n"));

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
@@ -91,6 +92,10 @@ std::string output_of(const std::string& command, int* status = nullptr);
 bool attributes_as_new(int master);
 // Eight digits of upper-case hexadecimal, as the report writes an address.
 inline bool is_hex8(std::string_view s) { return s.size() == 8 && s.find_first_not_of("0123456789ABCDEF") == s.npos; }
+// Milliseconds since the moment, by the steady clock.
+inline long long ms_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
 // A wait status as words: "exit status N", "killed by signal N", or "wait status N".
 std::string exit_shown(int status);
 // The system call a process or thread sits in, its number then its arguments; empty while it runs.

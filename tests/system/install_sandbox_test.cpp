@@ -87,9 +87,9 @@ struct Printed {
 Printed printed(const std::string& command) {
     TempDir dir;
     Printed p;
-    const int status = std::system((command + " > " + dir.file("out") + " 2> " + dir.file("err") + " < /dev/null").c_str());
+    int status = -1;
+    p.out = zuva::test::output_of(command + " 2> " + dir.file("err") + " < /dev/null", &status);
     p.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    p.out = zuva::test::read_file(dir.file("out"));
     p.err = zuva::test::read_file(dir.file("err"));
     return p;
 }
