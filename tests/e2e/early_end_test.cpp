@@ -159,7 +159,6 @@ bool ends_soon(pid_t pid) {
     return wait_until([pid] { return process_state(pid) == 0 || process_state(pid) == 'Z'; }, 2000);
 }
 
-// The process's (first) child, 0 when it has none.
 pid_t child_of(pid_t pid) {
     return std::atoi(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str());
 }

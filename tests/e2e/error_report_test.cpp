@@ -21,9 +21,6 @@ namespace {
 
 using namespace zuva::test;
 
-// The installer's function whose code holds this address.
-std::string function_at(uintptr_t address) { return zuva::test::function_at(ZUVA_INSTALL_PATH, address); }
-
 // The report's lines, from its header to the end of the output, line ends taken off.
 std::vector<std::string> report_lines(const std::string& output, const std::string& line_end) {
     std::vector<std::string> lines;
@@ -48,9 +45,9 @@ void expect_five_line_report(const std::vector<std::string>& lines, int number) 
     const std::string address = lines[0].substr(header.size());
     ASSERT_TRUE(is_hex8(address)) << address;
     EXPECT_EQ(lines[1], "  0x" + address);
-    EXPECT_EQ(function_at(address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
-    EXPECT_EQ(function_at(address_in(lines[2])), "zuva::installer_main()");
-    EXPECT_EQ(function_at(address_in(lines[3])), "zuva_call_outermost");
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[2])), "zuva::installer_main()");
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[3])), "zuva_call_outermost");
     EXPECT_EQ(lines[4], "");
 }
 
@@ -87,7 +84,7 @@ TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
 // The functions of the report's frame lines, in order.
 std::vector<std::string> reported_functions(const std::string& output) {
     std::vector<std::string> lines = report_lines(output, "\r\n"), functions;
-    for (size_t i = 1; i + 1 < lines.size(); ++i) functions.push_back(function_at(address_in(lines[i])));
+    for (size_t i = 1; i + 1 < lines.size(); ++i) functions.push_back(function_at(ZUVA_INSTALL_PATH, address_in(lines[i])));
     return functions;
 }
 
