@@ -3,6 +3,7 @@
 #include "console/colours.h"
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -54,41 +55,29 @@ TEST_F(ColoursTest, SequenceSendsOnlyTheDifference) {
 }
 
 TEST_F(ColoursTest, MessageBoxColoursAndBack) {
-    set_text_background(7);
-    EXPECT_EQ(out.writes(), Writes{"\x1b[0;47m"});
-    EXPECT_EQ(text_attr, 0x77);
-    set_text_colour(0);
-    EXPECT_EQ(out.writes(), Writes{"\x1b[30m"});
-    EXPECT_EQ(text_attr, 0x70);
-    EXPECT_EQ(sent_attr, 0x70);
-
-    set_text_background(0);
-    EXPECT_EQ(out.writes(), Writes{"\x1b[0;30m"});
-    EXPECT_EQ(text_attr, 0x00);
-    set_text_colour(7);
-    EXPECT_EQ(out.writes(), Writes{"\x1b[m"});
-    EXPECT_EQ(text_attr, 0x07);
-
-    set_text_colour(7);
-    set_text_background(0);
-    EXPECT_TRUE(out.writes().empty());
+    // Into the box's colours, back out, and the same again: nothing sent.
+    const std::tuple<void (*)(uint8_t), uint8_t, Writes, int> steps[] = {
+        {set_text_background, 7, {"\x1b[0;47m"}, 0x77}, {set_text_colour, 0, {"\x1b[30m"}, 0x70},
+        {set_text_background, 0, {"\x1b[0;30m"}, 0x00}, {set_text_colour, 7, {"\x1b[m"}, 0x07},
+        {set_text_colour, 7, {}, 0x07},                {set_text_background, 0, {}, 0x07}};
+    for (const auto& [set, argument, writes, attribute] : steps) {
+        set(argument);
+        EXPECT_EQ(out.writes(), writes) << "after " << int(argument);
+        EXPECT_EQ(text_attr, attribute);
+        EXPECT_EQ(sent_attr, attribute);
+    }
 }
 
 TEST_F(ColoursTest, ArgumentsAreMaskedAndColoursAboveFifteenBlink) {
     text_attr = sent_attr = 0x10;
-    set_text_colour(142);
-    EXPECT_EQ(text_attr, 0x9E);
-    set_text_colour(14);
-    EXPECT_EQ(text_attr, 0x1E);
-    set_text_background(15);
-    EXPECT_EQ(text_attr, 0x7E);
-    set_text_background(9);
-    EXPECT_EQ(text_attr, 0x1E);
-    set_text_colour(16 + 4);
-    EXPECT_EQ(text_attr, 0x94);
-    // A background change keeps the blink bit.
-    set_text_background(2);
-    EXPECT_EQ(text_attr, 0xA4);
+    // In turn, from one to the next; the last: a background change keeps the blink bit.
+    const std::tuple<void (*)(uint8_t), uint8_t, int> steps[] = {
+        {set_text_colour, 142, 0x9E},   {set_text_colour, 14, 0x1E},     {set_text_background, 15, 0x7E},
+        {set_text_background, 9, 0x1E}, {set_text_colour, 16 + 4, 0x94}, {set_text_background, 2, 0xA4}};
+    for (const auto& [set, argument, attribute] : steps) {
+        set(argument);
+        EXPECT_EQ(text_attr, attribute) << "after " << int(argument);
+    }
     EXPECT_EQ(sent_attr, 0xA4);
 }
 

@@ -52,14 +52,12 @@ struct OutputCapture {
 inline void reset_console(int32_t width = 80, int32_t height = 25, uint8_t column = 1, uint8_t row = 1) {
     screen_width = width;
     screen_height = height;
-    window_left = 1;
-    window_top = 1;
+    window_left = window_top = 1;
     window_right = width;
     window_bottom = height;
     cursor_column = column;
     cursor_row = row;
-    text_attr = 7;
-    sent_attr = 7;
+    text_attr = sent_attr = 7;
     out_count = 0;
     auto_flush = true;
     escape_pending = false;

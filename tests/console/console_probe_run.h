@@ -74,10 +74,4 @@ inline std::string settings(const struct termios& t) {
     return s + text;
 }
 
-inline std::string exit_shown(int status) {
-    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
-    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
-    return "wait status " + std::to_string(status);
-}
-
 }  // namespace zuva::test

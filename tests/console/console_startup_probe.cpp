@@ -85,12 +85,10 @@ void draw_test_screen() {
     zuva::clear_screen();
     zuva::set_text_background(7);
     zuva::set_text_colour(0);
-    zuva::goto_xy(20, 9);
-    say("+----------+");
-    zuva::goto_xy(20, 10);
-    say("|  Hello!  |");
-    zuva::goto_xy(20, 11);
-    say("+----------+");
+    for (uint8_t row : {9, 10, 11}) {
+        zuva::goto_xy(20, row);
+        say(row == 10 ? "|  Hello!  |" : "+----------+");
+    }
     zuva::set_text_colour(14);
     zuva::set_text_background(1);
     zuva::goto_xy(1, 25);
@@ -120,24 +118,17 @@ void probe_main() {
 
     Line line;
     line.add("start");
-    line.add(zuva::screen_width);
-    line.add(zuva::screen_height);
-    line.add(zuva::cursor_column);
-    line.add(zuva::cursor_row);
-    line.add(zuva::output_redirected ? 1 : 0);
-    line.add(zuva::input_redirected ? 1 : 0);
-    line.add(zuva::screen_cell_count);
-    line.add(took);
+    for (long value : {long(zuva::screen_width), long(zuva::screen_height), long(zuva::cursor_column),
+                       long(zuva::cursor_row), long(zuva::output_redirected), long(zuva::input_redirected),
+                       long(zuva::screen_cell_count), took})
+        line.add(value);
     line.add("\n");
     report(line);
 
-    if (action == "wait") {
+    if (action == "wait" || action == "error") {
         say("ready");
         wait_for_key();
-    } else if (action == "error") {
-        say("ready");
-        wait_for_key();
-        zuva::io_result = 2;
+        if (action == "error") zuva::io_result = 2;
         zuva::check_io();
     } else if (action == "pause") {
         say("ready");

@@ -8,16 +8,15 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "console/keyboard.h"
 #include "runtime/system_call.h"
+#include "tests/support/terminal.h"
 
 namespace zuva::test {
 
@@ -60,11 +59,8 @@ struct KeyboardPty {
     void type(std::string_view bytes) {
         int before = pending();
         ASSERT_EQ(write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (pending() < before + static_cast<int>(bytes.size())) {
-            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "typed bytes never arrived";
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        ASSERT_TRUE(wait_until([&] { return pending() >= before + static_cast<int>(bytes.size()); }, 2000))
+            << "typed bytes never arrived";
     }
 
     // Writes without waiting: for typing from another thread while the decoder reads.

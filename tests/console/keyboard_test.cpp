@@ -25,10 +25,7 @@ namespace {
 using namespace std::literals;
 using Keys = std::vector<int>;
 using Clock = std::chrono::steady_clock;
-
-long long ms_since(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
+using test::ms_since;
 
 class KeyboardTest : public ::testing::Test {
 protected:
@@ -44,10 +41,19 @@ protected:
     // Types the bytes at once and reads exactly as many keys as expected; afterwards nothing
     // may be left in the queue or the ring.
     void expect_keys(std::string_view typed, const Keys& expected) {
+        SCOPED_TRACE("typed: " + testing::PrintToString(std::string(typed)));
         pty.type(typed);
-        EXPECT_EQ(read_keys(expected.size()), expected) << "typed: " << testing::PrintToString(std::string(typed));
-        EXPECT_TRUE(test::queue_empty()) << "typed: " << testing::PrintToString(std::string(typed));
-        EXPECT_EQ(tty_ring_count, 0) << "typed: " << testing::PrintToString(std::string(typed));
+        EXPECT_EQ(read_keys(expected.size()), expected);
+        EXPECT_TRUE(test::queue_empty());
+        EXPECT_EQ(tty_ring_count, 0);
+    }
+
+    // The ring's and the queue's places stay within them, whatever came.
+    static bool within_bounds() {
+        return tty_ring_count >= 0 && tty_ring_count <= tty_ring_size && tty_ring_read >= 0 &&
+               tty_ring_read < tty_ring_size && tty_ring_write >= 0 && tty_ring_write < tty_ring_size &&
+               key_queue_take >= 0 && key_queue_take < key_queue_size && key_queue_put >= 0 &&
+               key_queue_put < key_queue_size;
     }
 
     test::KeyboardPty pty;
@@ -127,12 +133,8 @@ TEST_F(KeyboardTest, EscapeFollowedByOtherBytes) {
 
 TEST_F(KeyboardTest, SequencesThatQueueNothingYieldALoneZero) {
     for (std::string_view typed : {"\x1b[[Z"sv, "\x1bOP"sv, "\x1b[15~"sv, "\x1b[27~"sv, "\x1b[35~"sv,
-                                   "\x1b[1x~"sv, "\x1b[[\x1b"sv}) {
-        pty.type(typed);
-        EXPECT_EQ(read_key(), 0) << testing::PrintToString(std::string(typed));
-        EXPECT_TRUE(test::queue_empty()) << testing::PrintToString(std::string(typed));
-        EXPECT_EQ(tty_ring_count, 0) << testing::PrintToString(std::string(typed));
-    }
+                                   "\x1b[1x~"sv, "\x1b[[\x1b"sv})
+        expect_keys(typed, {0});
     // The ; ends the sequence early: the 5 is swallowed and the A is an ordinary key.
     pty.type("\x1b[1;5A");
     EXPECT_EQ(read_key(), 0);
@@ -192,10 +194,7 @@ TEST_F(KeyboardTest, RingWrapsAroundItsEnd) {
     std::string got;
     for (int i = 0; i < 100; ++i) {
         got += static_cast<char>(read_key());
-        ASSERT_GE(tty_ring_count, 0);
-        ASSERT_LE(tty_ring_count, tty_ring_size);
-        ASSERT_LT(tty_ring_read, tty_ring_size);
-        ASSERT_LT(tty_ring_write, tty_ring_size);
+        ASSERT_TRUE(within_bounds()) << "ring " << tty_ring_read << " to " << tty_ring_write;
     }
     EXPECT_EQ(got, typed);
     EXPECT_EQ(tty_ring_write, 44);  // 56 bytes up to the end, then 44 from the start
@@ -214,8 +213,7 @@ TEST_F(KeyboardTest, QueueHoldsNineteenKeysAndDropsTheRest) {
         push_extended_key(static_cast<uint8_t>(i + 100));
         EXPECT_EQ(pop_key(), 0);
         EXPECT_EQ(pop_key(), i + 100);
-        ASSERT_LT(key_queue_put, key_queue_size);
-        ASSERT_LT(key_queue_take, key_queue_size);
+        ASSERT_TRUE(within_bounds());
     }
     EXPECT_TRUE(test::queue_empty());
 }
@@ -244,16 +242,7 @@ TEST_F(KeyboardTest, AnyBytesInAnyChunksStayWithinRingAndQueue) {
         int keys = 0;
         while (!test::queue_empty() || bytes_waiting()) {
             read_key();
-            ASSERT_GE(tty_ring_count, 0);
-            ASSERT_LE(tty_ring_count, tty_ring_size);
-            ASSERT_GE(tty_ring_read, 0);
-            ASSERT_LT(tty_ring_read, tty_ring_size);
-            ASSERT_GE(tty_ring_write, 0);
-            ASSERT_LT(tty_ring_write, tty_ring_size);
-            ASSERT_GE(key_queue_take, 0);
-            ASSERT_LT(key_queue_take, key_queue_size);
-            ASSERT_GE(key_queue_put, 0);
-            ASSERT_LT(key_queue_put, key_queue_size);
+            ASSERT_TRUE(within_bounds()) << testing::PrintToString(chunk);
             // A sequence queues at most three keys per byte it takes.
             ASSERT_LE(++keys, 3 * static_cast<int>(chunk.size())) << testing::PrintToString(chunk);
         }

@@ -29,11 +29,8 @@ namespace {
 
 using namespace std::literals;
 using Clock = std::chrono::steady_clock;
+using test::ms_since;
 using Echoes = std::vector<std::string>;
-
-long long ms_since(Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
-}
 
 // Every write statement on std_output, one entry per flush.
 Echoes echoes;
@@ -44,27 +41,22 @@ int capture_output(TextStream& stream) {
     return 0;
 }
 
-void make_input_stream(TextStream& stream, int handle) {
+void make_stream(TextStream& stream, int handle, int mode = mode_input, DriverOp transfer = console_read) {
     stream = TextStream{};
     stream.handle = handle;
-    stream.mode = mode_input;
+    stream.mode = mode;
     stream.buf_size = stream_buffer_size;
     stream.buf_ptr = stream.buffer;
-    stream.transfer_op = console_read;
+    stream.transfer_op = transfer;
 }
 
 class LineInputTest : public ::testing::Test {
 protected:
     void SetUp() override {
         pty.open();
-        make_input_stream(input, pty.slave);
+        make_stream(input, pty.slave);
         saved_output = std_output;
-        std_output = TextStream{};
-        std_output.handle = 1;
-        std_output.mode = mode_output;
-        std_output.buf_size = stream_buffer_size;
-        std_output.buf_ptr = std_output.buffer;
-        std_output.transfer_op = capture_output;
+        make_stream(std_output, 1, mode_output, capture_output);
         std_output.flush_op = capture_output;
         echoes.clear();
         io_result = 0;
@@ -90,23 +82,24 @@ protected:
         return stored();
     }
 
+    // One line from the typed keys: what it stores, and what each key echoed.
+    void expect_line(std::string_view typed, std::string_view line, const Echoes& echoed) {
+        SCOPED_TRACE("typed: " + testing::PrintToString(std::string(typed)));
+        echoes.clear();
+        EXPECT_EQ(line_after(typed), line);
+        EXPECT_EQ(echoes, echoed);
+    }
+
     test::KeyboardPty pty;
     TextStream input;
     TextStream saved_output;
 };
 
 TEST_F(LineInputTest, EnterEndsTheLineWithALineFeed) {
-    EXPECT_EQ(line_after("s\r"), "s\n");
+    expect_line("s\r", "s\n", {"s", "\n"});
     EXPECT_EQ(input.buf_end, 2);
-    EXPECT_EQ(echoes, (Echoes{"s", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\r"), "\n");
-    EXPECT_EQ(echoes, (Echoes{"\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("ab\n"), "ab\n");  // Ctrl+J
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\n"}));
+    expect_line("\r", "\n", {"\n"});
+    expect_line("ab\n", "ab\n", {"a", "b", "\n"});  // Ctrl+J
 }
 
 TEST_F(LineInputTest, LineEndsAtTheFirstEnterAndTheRestWaits) {
@@ -118,25 +111,14 @@ TEST_F(LineInputTest, LineEndsAtTheFirstEnterAndTheRestWaits) {
 }
 
 TEST_F(LineInputTest, BackspaceErasesOnlyWhatThisCallStored) {
-    EXPECT_EQ(line_after("ab\x7f" "c\r"), "ac\n");
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("ab\x08" "c\r"), "ac\n");  // Ctrl+H erases like the Backspace key
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "\b \b", "c", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\x7f\x08x\x7f\x7fy\r"), "y\n");
-    EXPECT_EQ(echoes, (Echoes{"x", "\b \b", "y", "\n"}));
+    expect_line("ab\x7f" "c\r", "ac\n", {"a", "b", "\b \b", "c", "\n"});
+    expect_line("ab\x08" "c\r", "ac\n", {"a", "b", "\b \b", "c", "\n"});  // Ctrl+H erases like Backspace
+    expect_line("\x7f\x08x\x7f\x7fy\r", "y\n", {"x", "\b \b", "y", "\n"});
 }
 
 TEST_F(LineInputTest, ControlKeysAndHighBytesAreStoredLikeLetters) {
-    EXPECT_EQ(line_after("\x1a\x04\t\x01\x1c\x1f\r"), "\x1a\x04\t\x01\x1c\x1f\n");
-    EXPECT_EQ(echoes, (Echoes{"\x1a", "\x04", "\t", "\x01", "\x1c", "\x1f", "\n"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\xe9\x80\xff\r"), "\xe9\x80\xff\n");
-    EXPECT_EQ(echoes, (Echoes{"\xe9", "\x80", "\xff", "\n"}));
+    expect_line("\x1a\x04\t\x01\x1c\x1f\r", "\x1a\x04\t\x01\x1c\x1f\n", {"\x1a", "\x04", "\t", "\x01", "\x1c", "\x1f", "\n"});
+    expect_line("\xe9\x80\xff\r", "\xe9\x80\xff\n", {"\xe9", "\x80", "\xff", "\n"});
 }
 
 // Ctrl+C ends the input at once and throws the line away, even right after a NUL whose next key
@@ -151,7 +133,7 @@ TEST_F(LineInputTest, CtrlCAndCtrlDOnAnEmptyAnswerEndTheInput) {
         EXPECT_EQ(std::count(echoes.begin(), echoes.end(), "\x03"), 0);
         pty.close_all();
         pty.open();
-        make_input_stream(input, pty.slave);
+        make_stream(input, pty.slave);
     }
     input_ended = input_interrupted = false;
     EXPECT_EQ(line_after("\x7f\x04"), "");
@@ -167,8 +149,7 @@ TEST_F(LineInputTest, CtrlCAndCtrlDOnAnEmptyAnswerEndTheInput) {
 }
 
 TEST_F(LineInputTest, SpecialKeysStoreAndShowNothing) {
-    EXPECT_EQ(line_after("a\x1b[A\x1bOD\x1b[[A\x1b[5~\x1b[34~\x1bx\x1b=b\x1b[G\r"), "ab5\n");
-    EXPECT_EQ(echoes, (Echoes{"a", "b", "5", "\n"}));
+    expect_line("a\x1b[A\x1bOD\x1b[[A\x1b[5~\x1b[34~\x1bx\x1b=b\x1b[G\r", "ab5\n", {"a", "b", "5", "\n"});
 }
 
 // An ESC with nothing within 10 ms after it is a key of its own, and ignored; a byte within them
@@ -192,12 +173,8 @@ TEST_F(LineInputTest, EscapeThenEnterEndsTheLineAndTheEscapeIsIgnoredNextTime) {
 }
 
 TEST_F(LineInputTest, NulTakesTheNextKeyAsItsCode) {
-    EXPECT_EQ(line_after("ab\0\r"sv), "ab");  // the Enter was taken as a code: no line end
-    EXPECT_EQ(echoes, (Echoes{"a", "b"}));
-
-    echoes.clear();
-    EXPECT_EQ(line_after("\0\r"sv), "");
-    EXPECT_TRUE(echoes.empty());
+    expect_line("ab\0\r"sv, "ab", {"a", "b"});  // the Enter was taken as a code: no line end
+    expect_line("\0\r"sv, "", {});
 
     // A sequence that queues nothing has the same effect on the key after it.
     EXPECT_EQ(line_after("\x1bOPzq\r"sv), "q\n");
@@ -231,16 +208,14 @@ TEST_F(LineInputTest, LongLineReadIntoBoundedStringsKeepsWhatFits) {
     for (int i = 0; i < 300; ++i) typed[i] = static_cast<char>('a' + i % 26);
     pty.type(typed + "\r" + "abcdefgh\r" + "next\r");
 
-    BoundedString device_name;
-    device_name.max = 255;
+    BoundedString device_name = bounded("", 255);
     read_string(input, device_name);
     read_line_end(input);
     EXPECT_EQ(io_result, 0);
     EXPECT_EQ(view(device_name), typed.substr(0, 255));
     EXPECT_TRUE(line_end_read);
 
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(input, answer);
     read_line_end(input);
     EXPECT_EQ(view(answer), "abcde");
@@ -277,8 +252,7 @@ TEST_F(LineInputTest, HangUpWhileWaitingReturnsWhatWasTyped) {
     EXPECT_EQ(keys.calls, calls);
 
     // A read statement sees the end of the data.
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(input, answer);
     read_line_end(input);
     EXPECT_EQ(answer.length, 0);
@@ -302,7 +276,7 @@ protected:
     void SetUp() override {
         LineInputTest::SetUp();
         ASSERT_EQ(pipe(ends), 0);
-        make_input_stream(input, ends[0]);
+        make_stream(input, ends[0]);
         input_redirected = true;  // start-up says so whenever descriptor 0 is no terminal
     }
     void TearDown() override {
@@ -336,8 +310,7 @@ TEST_F(PlainInputTest, LoneCarriageReturnBecomesLineFeed) {
 TEST_F(PlainInputTest, LinesSplitAtACarriageReturnReadAsOneLineEnd) {
     std::string first(255, 'p');
     ASSERT_EQ(write(ends[1], (first + "\r").data(), 256), 256);
-    BoundedString name;
-    name.max = 255;
+    BoundedString name = bounded("", 255);
     read_string(input, name);
     ASSERT_EQ(write(ends[1], "\nnext\n", 6), 6);
     read_line_end(input);
@@ -388,8 +361,7 @@ TEST(LineEditorProgram, EchoesOnTheScreenAndEndsWithinASecondOfAHangUp) {
     const auto start = Clock::now();
     int status = program.wait_exit(5000);
     EXPECT_LT(ms_since(start), 1000);
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::exit_shown(status), "exit status 0");
     EXPECT_EQ(test::read_file(record), "line:abd\nended\n");
 }
 

@@ -38,6 +38,7 @@ protected:
         return out.writes();
     }
     static std::pair<int, int> cursor() { return {cursor_column, cursor_row}; }
+    static void place(uint8_t column, uint8_t row) { cursor_column = column, cursor_row = row; }
 
     test::OutputCapture out;
 };
@@ -66,8 +67,7 @@ TEST_F(ScreenOutputTest, GotoXySendsEachMoveInOneWrite) {
     const Case cases[] = {{1, 3, "\r"},      {12, 3, "\x1b[3C"}, {4, 3, "\x1b[5D"},
                           {9, 5, "\x1b[2B"}, {9, 1, "\x1b[2A"},  {1, 4, "\r\n"}};
     for (const Case& c : cases) {
-        cursor_column = 9;
-        cursor_row = 3;
+        place(9, 3);
         goto_xy(c.x, c.y);
         EXPECT_EQ(out.writes(), Writes{c.text}) << "to (" << int(c.x) << "," << int(c.y) << ")";
         EXPECT_EQ(cursor_column, c.x);
@@ -80,8 +80,7 @@ TEST_F(ScreenOutputTest, GotoXySendsEachMoveInOneWrite) {
 }
 
 TEST_F(ScreenOutputTest, GotoXyIgnoresTheCurrentPlaceAndPlacesOffTheScreen) {
-    cursor_column = 9;
-    cursor_row = 3;
+    place(9, 3);
     goto_xy(9, 3);
     goto_xy(0, 5);
     goto_xy(5, 0);
@@ -112,15 +111,13 @@ TEST_F(ScreenOutputTest, TextEndingInTheLastColumnGetsNoLineBreak) {
 }
 
 TEST_F(ScreenOutputTest, LineFeedMovesDownOrScrollsAtTheBottom) {
-    cursor_column = 7;
-    cursor_row = 25;
+    place(7, 25);
     EXPECT_EQ(written("\n"), Writes{"\r\n"});
     EXPECT_EQ(cursor(), std::pair(1, 25));
     EXPECT_EQ(written("\n"), Writes{"\r\n"});
     EXPECT_EQ(cursor_row, 25);
 
-    cursor_column = 1;
-    cursor_row = 3;
+    place(1, 3);
     EXPECT_EQ(written("\n"), Writes{"\x1b[1B"});
     EXPECT_EQ(cursor_row, 4);
     EXPECT_EQ(written("ab\n"), Writes{"ab\r\n"});
@@ -192,8 +189,7 @@ TEST_F(ScreenOutputTest, ClearingSequencesWrittenAsTextAreCarriedOut) {
 }
 
 TEST_F(ScreenOutputTest, CursorSequencesWrittenAsTextMoveWithinTheScreen) {
-    cursor_column = 10;
-    cursor_row = 10;
+    place(10, 10);
     EXPECT_EQ(written("\x1b[3A"), Writes{"\x1b[3A"});
     EXPECT_EQ(cursor_row, 7);
     EXPECT_EQ(written("\x1b[50A\x1b[B\x1b[0C\x1b[99D"), Writes{"\x1b[6A\x1b[1B\x1b[1C\r"});
@@ -333,11 +329,9 @@ TEST_F(ScreenOutputTest, MessageBoxScreenCostsOneWritePerOperation) {
 
 TEST_F(ScreenOutputTest, CellsAreNeverAddressedOutsideTheBlock) {
     // A cursor tracked off the screen writes to the terminal but stores nothing.
-    cursor_column = 200;
-    cursor_row = 3;
+    place(200, 3);
     write_statement("a");
-    cursor_column = 5;
-    cursor_row = 200;
+    place(5, 200);
     write_statement("def\tg\b\bh");
     move_cursor(0, 0);
     write_statement("ij");

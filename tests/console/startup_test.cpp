@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -81,54 +83,57 @@ protected:
     test::TempDir dir;
     std::string report_path = dir.file("report");
 
-    // Runs the probe on a terminal to its end; its output, report and wait status are kept.
-    void run_on_terminal(PtyProgram& p, const std::string& action, const std::vector<std::string>& extra = {}) {
+    // Starts the probe on the terminal with a report of its own.
+    bool start(PtyProgram& p, const std::string& action, const std::vector<std::string>& extra = {}) {
+        std::remove(report_path.c_str());
         std::vector<std::string> argv = {test::startup_probe(), report_path, action};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        ASSERT_TRUE(p.start(argv));
+        return p.start(argv);
     }
-    test::ProbeReport report() { return test::read_report(report_path); }
+    // Waits for the probe's end, with the status given; its report.
+    test::ProbeReport ended(PtyProgram& p, const std::string& status = "exit status 0") {
+        EXPECT_EQ(test::exit_shown(p.wait_exit()), status);
+        return test::read_report(report_path);
+    }
+    bool queried(PtyProgram& p) {
+        return p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; });
+    }
 };
+
+using Size = std::tuple<int, int, int>;       // width, height, cells
+using Place = std::pair<int, int>;            // column, row
+using Ending = std::tuple<bool, int, int>;    // exited, bytes left in the buffer, cells released
+const Ending clean_end{true, 0, 1};
 
 TEST_F(ConsoleStartTest, TerminalAnswerGivesTheCursorAndOnlyTheDefaultRenditionIsSent) {
     PtyProgram p;
     p.answer_queries = false;
-    run_on_terminal(p, "end");
-    ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
+    ASSERT_TRUE(start(p, "end") && queried(p));
     p.type("\x1b[12;40R");
-    int status = p.wait_exit();
-    EXPECT_EQ(test::exit_shown(status), "exit status 0");
+    const test::ProbeReport r = ended(p);
     // The query reaches the master because descriptors 0 and 1 are the same terminal.
     EXPECT_EQ(shown(p.output), shown("\x1b[6n\x1b[m"));
-    test::ProbeReport r = report();
-    EXPECT_EQ(r.column, 40);
-    EXPECT_EQ(r.row, 12);
+    EXPECT_EQ(Place(r.column, r.row), Place(40, 12));
     EXPECT_EQ(r.output_redirected, 0);
     EXPECT_EQ(r.input_redirected, 0);
 }
 
 TEST_F(ConsoleStartTest, EmulatorAnswerAtHomeSendsNoMove) {
     PtyProgram p;
-    run_on_terminal(p, "end");
-    EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
+    ASSERT_TRUE(start(p, "end"));
+    const test::ProbeReport r = ended(p);
     EXPECT_EQ(shown(p.output), shown("\x1b[6n\x1b[m"));
-    test::ProbeReport r = report();
-    EXPECT_EQ(r.column, 1);
-    EXPECT_EQ(r.row, 1);
-    EXPECT_EQ(r.width, 80);
-    EXPECT_EQ(r.height, 25);
-    EXPECT_EQ(r.cells, 80 * 25);
+    EXPECT_EQ(Place(r.column, r.row), Place(1, 1));
+    EXPECT_EQ(Size(r.width, r.height, r.cells), Size(80, 25, 80 * 25));
 }
 
 TEST_F(ConsoleStartTest, SilentTerminalCostsOneSecondAndTheCursorIsPutHome) {
     PtyProgram p;
     p.answer_queries = false;
-    run_on_terminal(p, "end");
-    EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
+    ASSERT_TRUE(start(p, "end"));
+    const test::ProbeReport r = ended(p);
     EXPECT_EQ(shown(p.output), shown("\x1b[6n\x1b[H\x1b[m"));
-    test::ProbeReport r = report();
-    EXPECT_EQ(r.column, 1);
-    EXPECT_EQ(r.row, 1);
+    EXPECT_EQ(Place(r.column, r.row), Place(1, 1));
     EXPECT_GE(r.start_ms, 950);
     EXPECT_LE(r.start_ms, 3000);
 }
@@ -137,18 +142,15 @@ TEST_F(ConsoleStartTest, AnswerOffTheScreenIsNotTaken) {
     // Beyond the 80x25 screen, a row of 0, a malformed reply: the cursor goes home instead. The
     // bottom right corner itself is on the screen.
     for (std::string reply : {"\x1b[30;90R", "\x1b[0;5R", "\x1b[12;0R", "\x1b[12;40", "\x1b[25;80R"}) {
+        SCOPED_TRACE("reply " + shown(reply));
         const bool taken = reply == "\x1b[25;80R";
-        std::remove(report_path.c_str());
         PtyProgram p;
         p.answer_queries = false;
-        run_on_terminal(p, "end");
-        ASSERT_TRUE(p.wait_for([&] { return p.output.find("\x1b[6n") != std::string::npos; }));
+        ASSERT_TRUE(start(p, "end") && queried(p));
         p.type(reply);
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        EXPECT_EQ(shown(p.output), shown(taken ? "\x1b[6n\x1b[m" : "\x1b[6n\x1b[H\x1b[m")) << "reply " << shown(reply);
-        test::ProbeReport r = report();
-        EXPECT_EQ(r.column, taken ? 80 : 1) << "reply " << shown(reply);
-        EXPECT_EQ(r.row, taken ? 25 : 1) << "reply " << shown(reply);
+        const test::ProbeReport r = ended(p);
+        EXPECT_EQ(shown(p.output), shown(taken ? "\x1b[6n\x1b[m" : "\x1b[6n\x1b[H\x1b[m"));
+        EXPECT_EQ(Place(r.column, r.row), taken ? Place(80, 25) : Place(1, 1));
     }
 }
 
@@ -169,95 +171,56 @@ TEST_F(ConsoleStartTest, OutputToAFileGetsNothingAtStartOrExit) {
     waitpid(pid, &status, 0);
     EXPECT_EQ(test::exit_shown(status), "exit status 0");
     EXPECT_EQ(shown(test::read_file(out_path)), "");
-    test::ProbeReport r = report();
-    EXPECT_EQ(r.width, 80);
-    EXPECT_EQ(r.height, 25);
-    EXPECT_EQ(r.column, 1);
-    EXPECT_EQ(r.row, 1);
+    const test::ProbeReport r = test::read_report(report_path);
+    EXPECT_EQ(Size(r.width, r.height, r.cells), Size(80, 25, 80 * 25));
+    EXPECT_EQ(Place(r.column, r.row), Place(1, 1));
     EXPECT_EQ(r.output_redirected, 1);
     EXPECT_EQ(r.input_redirected, 1);
-    EXPECT_TRUE(r.exited);
-    EXPECT_EQ(r.out_count, 0);
-    EXPECT_EQ(r.cells_released, 1);
+    EXPECT_EQ(Ending(r.exited, r.out_count, r.cells_released), clean_end);
 }
 
 TEST_F(ConsoleStartTest, ScreenSizeComesFromTheTerminal) {
     PtyProgram p(132, 43);
-    run_on_terminal(p, "end");
-    EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-    test::ProbeReport r = report();
-    EXPECT_EQ(r.width, 132);
-    EXPECT_EQ(r.height, 43);
-    EXPECT_EQ(r.cells, 132 * 43);
+    ASSERT_TRUE(start(p, "end"));
+    const test::ProbeReport r = ended(p);
+    EXPECT_EQ(Size(r.width, r.height, r.cells), Size(132, 43, 132 * 43));
 }
 
+// A terminal that reports 0 x 0 counts as one that reports no size, as does one with a zero in
+// either; wider and taller than a byte can address, the model stops at 255.
 TEST_F(ConsoleStartTest, UnusableWindowSizesKeepTheModelInBounds) {
-    {
-        // A terminal that reports 0 x 0 counts as one that reports no size.
+    for (const auto& [cols, rows, model] : {std::tuple{"0", "0", Size(80, 25, 80 * 25)},
+                                            std::tuple{"0", "40", Size(80, 25, 80 * 25)},
+                                            std::tuple{"300", "400", Size(255, 255, 255 * 255)}}) {
+        SCOPED_TRACE(std::string(cols) + "x" + rows);
         PtyProgram p;
-        run_on_terminal(p, "corner", {"0", "0"});
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        test::ProbeReport r = report();
-        EXPECT_EQ(r.width, 80);
-        EXPECT_EQ(r.height, 25);
-        EXPECT_EQ(r.cells, 80 * 25);
-    }
-    {
-        std::remove(report_path.c_str());
-        PtyProgram p;
-        run_on_terminal(p, "corner", {"0", "40"});
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        EXPECT_EQ(report().width, 80);
-        EXPECT_EQ(report().height, 25);
-    }
-    {
-        // Wider and taller than a byte can address: the model stops at 255.
-        std::remove(report_path.c_str());
-        PtyProgram p;
-        run_on_terminal(p, "corner", {"300", "400"});
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        test::ProbeReport r = report();
-        EXPECT_EQ(r.width, 255);
-        EXPECT_EQ(r.height, 255);
-        EXPECT_EQ(r.cells, 255 * 255);
-        // The bottom right corner takes one letter; the rest follows on a new bottom line.
-        EXPECT_NE(p.output.find("\x1b[255;255HX\r\nYZ      end\r\n"), std::string::npos) << shown(p.output);
+        ASSERT_TRUE(start(p, "corner", {cols, rows}));
+        const test::ProbeReport r = ended(p);
+        EXPECT_EQ(Size(r.width, r.height, r.cells), model);
         EXPECT_EQ(r.cells_released, 1);
+        // The bottom right corner takes one letter; the rest follows on a new bottom line.
+        EXPECT_TRUE(std::get<0>(model) != 255 || p.output.find("\x1b[255;255HX\r\nYZ      end\r\n") != std::string::npos)
+            << shown(p.output);
     }
 }
 
 TEST_F(ConsoleStartTest, EveryEndLeavesTheBufferEmptyAndTheCellsReleased) {
-    {
+    for (const auto& [action, status] : {std::pair{"wait", "exit status 0"}, std::pair{"error", "exit status 2"}}) {
+        SCOPED_TRACE(action);
         PtyProgram p;
-        run_on_terminal(p, "wait");
-        ASSERT_TRUE(p.wait_for_text("ready"));
+        ASSERT_TRUE(start(p, action) && p.wait_for_text("ready"));
         p.type("x");
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
-        test::ProbeReport r = report();
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.out_count, 0);
-        EXPECT_EQ(r.cells_released, 1);
-    }
-    {
-        std::remove(report_path.c_str());
-        PtyProgram p;
-        run_on_terminal(p, "error");
-        ASSERT_TRUE(p.wait_for_text("ready"));
-        p.type("x");
-        EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 2");
-        test::ProbeReport r = report();
-        EXPECT_TRUE(r.exited);
-        EXPECT_EQ(r.out_count, 0);
-        EXPECT_EQ(r.cells_released, 1);
+        const test::ProbeReport r = ended(p, status);
+        EXPECT_EQ(Ending(r.exited, r.out_count, r.cells_released), clean_end);
         // The report follows the console's last byte on the restored terminal.
-        EXPECT_NE(p.output.find("readyRuntime error 2 at 0x"), std::string::npos) << shown(p.output);
+        EXPECT_TRUE(std::string(action) != "error" || p.output.find("readyRuntime error 2 at 0x") != std::string::npos)
+            << shown(p.output);
     }
 }
 
 TEST_F(ConsoleStartTest, DrawnScreenShowsOnTheTerminal) {
     PtyProgram p;
-    run_on_terminal(p, "draw");
-    ASSERT_TRUE(p.wait_for_text("red"));
+    ASSERT_TRUE(start(p, "draw") && p.wait_for_text("red"));
     const test::VtScreen& vt = p.screen;
     EXPECT_EQ(vt.text(20, 9, 12), "+----------+") << vt.dump();
     EXPECT_EQ(vt.text(20, 10, 12), "|  Hello!  |") << vt.dump();
@@ -274,11 +237,10 @@ TEST_F(ConsoleStartTest, DrawnScreenShowsOnTheTerminal) {
     EXPECT_EQ(vt.text(1, 4, 10), "ng overred") << vt.dump();
     EXPECT_EQ(vt.attr(7, 4), 0x07);
     EXPECT_EQ(vt.attr(8, 4), 0x0C);
-    EXPECT_EQ(vt.cursor_column(), 11);
-    EXPECT_EQ(vt.cursor_row(), 4);
+    EXPECT_EQ(vt.cursor(), std::pair(11, 4));
     EXPECT_EQ(vt.row(1), std::string(80, ' '));
     p.type("x");
-    EXPECT_EQ(test::exit_shown(p.wait_exit()), "exit status 0");
+    ended(p);
 }
 
 }  // namespace

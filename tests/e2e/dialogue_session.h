@@ -46,10 +46,19 @@ inline std::string expected_copy() {
     return line + "\t/drive/";
 }
 
-// early_end_test.cpp's name for lines_of.
-inline std::vector<std::string> split_lines(const std::string& text) { return lines_of(text); }
-
 inline std::string standins_path() { return std::string(ZUVA_SOURCE_DIR) + "/scripts/standins"; }
+
+// The processes working in the directory (the session's commands and all they started), but one.
+inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const pid_t pid = std::atoi(entry.path().filename().c_str());
+        std::error_code error;
+        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
+            found.push_back(pid);
+    }
+    return found;
+}
 
 struct Session {
     Session(int cols = 80, int rows = 25) : program(cols, rows) {}
@@ -69,19 +78,26 @@ struct Session {
         return program.start({ZUVA_INSTALL_PATH}, environment(extra_path), dir.path);
     }
 
-    // True once the question's screen is up and the cursor waits where the read waits.
+    // True once the question's screen is up and the cursor waits where the read waits; a failure
+    // with the screen when it does not come.
     bool at(const Question& q, int timeout_ms = 10000) {
-        return program.wait_for([&] { return waits_at(cells(), q); }, timeout_ms);
+        if (program.wait_for([&] { return waits_at(cells(), q); }, timeout_ms)) return true;
+        ADD_FAILURE() << "waiting for: " << q.text << "\n" << program.screen.dump();
+        return false;
+    }
+
+    // at(), then the whole screen of the question checked.
+    bool shown(const Question& q) {
+        if (!at(q)) return false;
+        expect_question_screen(cells(), q);
+        return true;
     }
 
     ScreenCells cells() const { return cells_of(program.screen); }
 
     // Waits for the question, then types the answer and Enter, as a user would.
     bool answer(const Question& q, std::string_view typed) {
-        if (!at(q)) {
-            ADD_FAILURE() << "waiting for: " << q.text << "\n" << program.screen.dump();
-            return false;
-        }
+        if (!at(q)) return false;
         program.type(std::string(typed) + "\r");
         return true;
     }
@@ -94,6 +110,12 @@ struct Session {
     }
 
     std::vector<std::string> commands() const { return lines_of(read_file(log())); }
+
+    // The terminal's modes as a new one has them, and no process of the commands left.
+    void expect_left_clean() const {
+        EXPECT_TRUE(attributes_as_new(program.master));
+        EXPECT_EQ(processes_in(dir.path), std::vector<pid_t>{});
+    }
 
     int exit_status() {
         int status = program.wait_exit();
@@ -123,25 +145,6 @@ inline std::string waiting_command(const Session& s, const std::string& name) {
                           "exec '" + standins_path() + "/" + name + "' \"$@\"\n");
 }
 
-// The processes working in the directory (the session's commands and all they started), but one.
-inline std::vector<pid_t> processes_in(const std::string& dir, pid_t except = -1) {
-    std::vector<pid_t> found;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
-        const pid_t pid = std::atoi(entry.path().filename().c_str());
-        std::error_code error;
-        if (pid > 0 && pid != except && std::filesystem::read_symlink(entry.path() / "cwd", error) == dir)
-            found.push_back(pid);
-    }
-    return found;
-}
-
-// The one-letter state of the process in /proc (T: stopped), 0 when it is gone.
-inline char process_state(pid_t pid) {
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const size_t end = stat.rfind(") ");
-    return end == std::string::npos ? 0 : stat[end + 2];
-}
-
 // Stops reading the terminal (or pipe) until the installer is held in its output: the buffer is
 // full and the installer waits in its write for room.
 inline bool held_in_output(pid_t pid, int unread_fd) {
@@ -150,18 +153,6 @@ inline bool held_in_output(pid_t pid, int unread_fd) {
         const std::vector<unsigned long> call = system_call_of(pid);
         return !call.empty() && call[0] == SYS_write && ioctl(unread_fd, FIONREAD, &unread) == 0 && unread >= 4000;
     });
-}
-
-// True when the terminal's attributes are those of a new pseudo-terminal, as before the start.
-inline bool attributes_as_new(int master) {
-    int fresh_master = -1, fresh_slave = -1;
-    if (openpty(&fresh_master, &fresh_slave, nullptr, nullptr, nullptr) != 0) return false;
-    termios fresh{}, now{};
-    const bool read = tcgetattr(fresh_slave, &fresh) == 0 && tcgetattr(master, &now) == 0;
-    close(fresh_master);
-    close(fresh_slave);
-    return read && fresh.c_iflag == now.c_iflag && fresh.c_oflag == now.c_oflag && fresh.c_lflag == now.c_lflag &&
-           fresh.c_cflag == now.c_cflag && std::equal(fresh.c_cc, fresh.c_cc + NCCS, now.c_cc);
 }
 
 }  // namespace zuva::test

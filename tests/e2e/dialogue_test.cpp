@@ -25,42 +25,30 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
     ASSERT_TRUE(s.start(waiting_command(s, "cp")));  // waits until the copy screen was seen
     const VtScreen& screen = s.program.screen;
 
-    ASSERT_TRUE(s.at(welcome)) << screen.dump();
-    expect_question_screen(s.cells(), welcome);
-    ASSERT_TRUE(s.answer(welcome, ""));
+    ASSERT_TRUE(s.shown(welcome) && s.answer(welcome, ""));
 
-    ASSERT_TRUE(s.at(interest)) << screen.dump();
-    expect_question_screen(s.cells(), interest);
+    ASSERT_TRUE(s.shown(interest));
     s.program.type("y");
     ASSERT_TRUE(s.program.wait_for([&] { return screen.cursor_column() == 40; })) << screen.dump();
     EXPECT_EQ(screen.text(38, 14, 3), "_y_");
     EXPECT_EQ(screen.attr(39, 14), box_colours);
     s.program.type("\r");
 
-    ASSERT_TRUE(s.at(warranty)) << screen.dump();
-    expect_question_screen(s.cells(), warranty);
-    ASSERT_TRUE(s.answer(warranty, ""));
+    ASSERT_TRUE(s.shown(warranty) && s.answer(warranty, ""));
 
-    ASSERT_TRUE(s.at(cd_device)) << screen.dump();
-    expect_question_screen(s.cells(), cd_device);
-    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+    ASSERT_TRUE(s.shown(cd_device) && s.answer(cd_device, "/dev/hdc"));
 
-    ASSERT_TRUE(s.at(mount_check)) << screen.dump();
-    expect_question_screen(s.cells(), mount_check);
+    ASSERT_TRUE(s.shown(mount_check));
     EXPECT_TRUE(screen.contains("would mount /dev/hdc on /cdrom")) << screen.dump();
     EXPECT_TRUE(screen.contains("Filesystem")) << screen.dump();
     ASSERT_TRUE(s.answer(mount_check, "y"));
 
-    ASSERT_TRUE(s.at(target_device)) << screen.dump();
-    expect_question_screen(s.cells(), target_device);
-    ASSERT_TRUE(s.answer(target_device, "/dev/hda1"));
+    ASSERT_TRUE(s.shown(target_device) && s.answer(target_device, "/dev/hda1"));
 
-    ASSERT_TRUE(s.at(mount_check)) << screen.dump();
-    expect_question_screen(s.cells(), mount_check);
-    ASSERT_TRUE(s.answer(mount_check, "y"));
+    ASSERT_TRUE(s.shown(mount_check) && s.answer(mount_check, "y"));
 
     // The confirmation lists the target mount's df.tmp again, from the top of a cleared screen.
-    ASSERT_TRUE(s.at(confirmation)) << screen.dump();
+    ASSERT_TRUE(s.at(confirmation));
     const std::vector<std::string> df_lines = lines_of(read_file(s.dir.file("df.tmp")));
     ASSERT_GE(df_lines.size(), 3u);
     EXPECT_NE(read_file(s.dir.file("df.tmp")).find("/dev/hda1"), std::string::npos);
@@ -70,14 +58,13 @@ TEST_P(DialogueOnScreen, FullInstallationShowsEveryScreenAndRunsEveryCommand) {
 
     // The copy screen, while cp is running; the loop mount wrote from the top left corner.
     ASSERT_TRUE(s.program.wait_for([&] { return access(s.dir.file("cp.waiting").c_str(), F_OK) == 0; }));
-    s.program.pump(200);
-    EXPECT_EQ(screen.row(1).rfind("mount (stand-in): would mount /cdrom/zuvahd.img on /vdr", 0), 0u) << screen.dump();
+    ASSERT_TRUE(s.program.wait_for([&] {
+        return screen.row(1).rfind("mount (stand-in): would mount /cdrom/zuvahd.img on /vdr", 0) == 0;
+    })) << screen.dump();
     expect_copy_screen(s.cells());
     write_file(s.dir.file("cp.go"), "");
 
-    ASSERT_TRUE(s.at(completion)) << screen.dump();
-    expect_question_screen(s.cells(), completion);
-    ASSERT_TRUE(s.answer(completion, ""));
+    ASSERT_TRUE(s.shown(completion) && s.answer(completion, ""));
 
     EXPECT_EQ(s.exit_status(), 0);
     expect_closing_screen(s.cells());
@@ -106,7 +93,7 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
             s.program.type(piece);
             ASSERT_TRUE(s.program.took_typed()) << "each piece in a read of its own";
         }
-        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        ASSERT_TRUE(s.at(welcome));
         ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), welcome);  // the Enters typed ahead went with the reply
         EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[m", 0), 0u) << "the position was not taken";
@@ -114,10 +101,10 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
     {
         Session s;
         ASSERT_TRUE(started(s));
-        ASSERT_TRUE(s.at(welcome)) << s.program.screen.dump();
+        ASSERT_TRUE(s.at(welcome));
         EXPECT_EQ(s.program.output.rfind("\x1b[6n\x1b[H\x1b[m", 0), 0u);
         ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.at(interest)) << s.program.screen.dump();
+        ASSERT_TRUE(s.at(interest));
         s.program.type("\x1b[12;40R");
         ASSERT_TRUE(s.program.waits_for_keys());
         expect_question_screen(s.cells(), interest);
@@ -131,65 +118,53 @@ TEST(Dialogue, ACursorReplyInPiecesOrLateIsNeitherTypedNorTakenAsConsent) {
 TEST(Dialogue, SkippedMountsListDfFromTheTopAndNoAtTheConfirmationCancels) {
     Session s;
     ASSERT_TRUE(s.start());
-    const VtScreen& screen = s.program.screen;
     ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
-    ASSERT_TRUE(s.at(mount_check)) << screen.dump();
+    ASSERT_TRUE(s.at(mount_check));
     expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
-    ASSERT_TRUE(s.answers({{&mount_check, ""}, {&target_device, "s"}, {&mount_check, "y"},
-                           {&confirmation, "n"}}));
+    ASSERT_TRUE(s.answers({{&mount_check, ""}, {&target_device, "s"}, {&mount_check, "y"}, {&confirmation, "n"}}));
 
     EXPECT_EQ(s.exit_status(), 0);
     expect_cancel_screen(s.cells());
     EXPECT_EQ(s.commands(), (std::vector<std::string>{"df", "df"}));
 }
 
-TEST(Dialogue, NoAtTheInterestQuestionEndsOnACleanScreen) {
+// Answers in turn from the start; then the end: status 0, a cleared screen, these commands run.
+void expect_cleared_end(std::initializer_list<std::pair<const Question*, std::string_view>> steps,
+                        const std::vector<std::string>& commands) {
     Session s;
     ASSERT_TRUE(s.start());
-    ASSERT_TRUE(s.answer(welcome, "anything"));
-    ASSERT_TRUE(s.answer(interest, "n"));
+    ASSERT_TRUE(s.answers(steps));
     EXPECT_EQ(s.exit_status(), 0);
     expect_cleared(s.cells());
-    EXPECT_TRUE(s.commands().empty());
+    EXPECT_EQ(s.commands(), commands);
+}
+
+TEST(Dialogue, NoAtTheInterestQuestionEndsOnACleanScreen) {
+    expect_cleared_end({{&welcome, "anything"}, {&interest, "n"}}, {});
 }
 
 TEST(Dialogue, QuitAtEitherMountCheckEndsAfterClearing) {
-    {
-        Session s;
-        ASSERT_TRUE(s.start());
-        ASSERT_TRUE(s.answer(welcome, ""));
-        ASSERT_TRUE(s.answer(interest, "q"));  // "q" counts only at the mount checks
-        ASSERT_TRUE(s.answers({{&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "q"}}));
-        EXPECT_EQ(s.exit_status(), 0);
-        expect_cleared(s.cells());
-        EXPECT_EQ(s.commands(), (std::vector<std::string>{words("mount /dev/hdc /cdrom"), "df"}));
-    }
-    {
-        Session s;
-        ASSERT_TRUE(s.start());
-        ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, ""}, {&warranty, ""}, {&cd_device, "s"},
-                               {&mount_check, ""}, {&target_device, "/dev/hda1"}, {&mount_check, "q"}}));
-        EXPECT_EQ(s.exit_status(), 0);
-        expect_cleared(s.cells());
-        EXPECT_EQ(s.commands(), (std::vector<std::string>{"df", words("mount /dev/hda1 /drive"), "df"}));
-    }
+    // "q" counts only at the mount checks.
+    expect_cleared_end({{&welcome, ""}, {&interest, "q"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "q"}},
+                       {words("mount /dev/hdc /cdrom"), "df"});
+    expect_cleared_end({{&welcome, ""}, {&interest, ""}, {&warranty, ""}, {&cd_device, "s"}, {&mount_check, ""},
+                        {&target_device, "/dev/hda1"}, {&mount_check, "q"}},
+                       {"df", words("mount /dev/hda1 /drive"), "df"});
 }
 
 TEST(Dialogue, NoAtAMountCheckAsksTheInterestQuestionOverTheListingAndRepeatsTheMounts) {
     Session s;
     ASSERT_TRUE(s.start());
-    const VtScreen& screen = s.program.screen;
-    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"},
-                           {&mount_check, "n"}}));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}, {&mount_check, "n"}}));
 
     // Not cleared: the listing stays above the interest question's box.
-    ASSERT_TRUE(s.at(interest)) << screen.dump();
+    ASSERT_TRUE(s.at(interest));
     expect_listing_at_top(s.cells(), lines_of(read_file(s.dir.file("df.tmp"))));
     expect_box(s.cells(), 43);
     ASSERT_TRUE(s.answers({{&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}, {&mount_check, "y"},
                            {&target_device, "/dev/sdb1"}, {&mount_check, "n"}}));
-    ASSERT_TRUE(s.at(interest)) << screen.dump();
-    EXPECT_TRUE(screen.contains("Filesystem")) << screen.dump();
+    ASSERT_TRUE(s.at(interest));
+    EXPECT_TRUE(s.program.screen.contains("Filesystem")) << s.program.screen.dump();
     ASSERT_TRUE(s.answer(interest, "n"));
 
     EXPECT_EQ(s.exit_status(), 0);

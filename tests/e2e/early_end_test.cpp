@@ -52,21 +52,25 @@ bool answer_first(Session& s, const std::vector<Step>& steps, size_t count, std:
     return true;
 }
 
+// The answers to the first count questions as lines, adding the commands they lead to.
+std::string answer_lines(const std::vector<Step>& steps, size_t count, std::vector<std::string>& expected) {
+    std::string input;
+    for (size_t i = 0; i < count; ++i) {
+        input += steps[i].answer + "\n";
+        expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
+    }
+    return input;
+}
+
 RedirectedRun run_piped(const Session& s, std::string_view input) {
     return run_redirected({ZUVA_INSTALL_PATH}, input, s.dir.file("screen.out"), s.environment(), s.dir.path);
 }
 
 TEST(RedirectedDialogue, WritesNoEscapeSequencesAndRunsTheSameCommands) {
     Session s;
-    std::string input;
     std::vector<std::string> expected;
-    for (const Step& step : full_installation()) {
-        input += step.answer + "\n";
-        expected.insert(expected.end(), step.commands.begin(), step.commands.end());
-    }
-    RedirectedRun run = run_piped(s, input);
-    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    RedirectedRun run = run_piped(s, answer_lines(full_installation(), full_installation().size(), expected));
+    EXPECT_EQ(exit_shown(run.status), "exit status 0");
     EXPECT_EQ(run.output.find('\x1b'), std::string::npos);
     for (std::string_view text : {welcome.text, warranty.text, confirmation.text, completion.text,
                                   std::string_view("Filesystem"), closing_lines[0], closing_lines[1]})
@@ -84,15 +88,9 @@ TEST(EarlyEnd, PipedInputEndingBeforeALineEndStopsTheDialogueAtThatQuestion) {
             SCOPED_TRACE("input ends at: " + std::string(steps[stop].question->text) + ", after \"" +
                          unfinished + "\"");
             Session s;
-            std::string input;
             std::vector<std::string> expected;
-            for (size_t i = 0; i < stop; ++i) {
-                input += steps[i].answer + "\n";
-                expected.insert(expected.end(), steps[i].commands.begin(), steps[i].commands.end());
-            }
-            RedirectedRun run = run_piped(s, input + unfinished);
-            ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-            EXPECT_EQ(WEXITSTATUS(run.status), 0);
+            RedirectedRun run = run_piped(s, answer_lines(steps, stop, expected) + unfinished);
+            EXPECT_EQ(exit_shown(run.status), "exit status 0");
             EXPECT_EQ(s.commands(), expected);
             EXPECT_EQ(run.output.find("Runtime error"), std::string::npos) << run.output;
             // Only the completion screen goes on to the closing lines: the copy is done by then.
@@ -115,10 +113,8 @@ TEST(EarlyEnd, TerminalHangingUpAtAQuestionStopsTheDialogueThere) {
         for (size_t stop : {1u, 3u, 6u, 7u}) {
             SCOPED_TRACE(std::string(real ? "hang-up" : "kill -HUP") + " at: " + std::string(steps[stop].question->text));
             Session s;
-            ASSERT_TRUE(s.start());
             std::vector<std::string> expected;
-            ASSERT_TRUE(answer_first(s, steps, stop, expected));
-            ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
+            ASSERT_TRUE(s.start() && answer_first(s, steps, stop, expected) && s.at(*steps[stop].question));
             s.program.type("y");  // typed, but never ended by Enter
             const Question& q = *steps[stop].question;
             ASSERT_TRUE(s.program.wait_for([&] { return s.program.screen.text(q.column, q.row, 1) == "y"; }));
@@ -144,10 +140,8 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
         for (auto [keys, status] : {std::pair{"y\x03", 130}, std::pair{"\x04", 0}}) {
             SCOPED_TRACE(testing::PrintToString(std::string(keys)) + " at: " + std::string(steps[stop].question->text));
             Session s;
-            ASSERT_TRUE(s.start());
             std::vector<std::string> expected;
-            ASSERT_TRUE(answer_first(s, steps, stop, expected));
-            ASSERT_TRUE(s.at(*steps[stop].question)) << s.program.screen.dump();
+            ASSERT_TRUE(s.start() && answer_first(s, steps, stop, expected) && s.at(*steps[stop].question));
             s.program.type(keys);
             const bool at_completion = steps[stop].question == &completion;
             // At the completion line the install is done: Ctrl+C closes it like Enter.
@@ -162,12 +156,11 @@ TEST(EarlyEnd, CtrlCAtAQuestionEndsThereWith130AndCtrlDOnAnEmptyAnswerGivesUp) {
 
 // True once the process is gone or a zombie, within two seconds.
 bool ends_soon(pid_t pid) {
-    for (int i = 0; i < 200; ++i) {
-        const char state = process_state(pid);
-        if (state == 0 || state == 'Z') return true;
-        usleep(10000);
-    }
-    return false;
+    return wait_until([pid] { return process_state(pid) == 0 || process_state(pid) == 'Z'; }, 2000);
+}
+
+pid_t child_of(pid_t pid) {
+    return std::atoi(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str());
 }
 
 bool appears(Session& s, const std::string& name) {
@@ -204,14 +197,9 @@ TEST(EarlyEnd, AKillFromOutsideGivesTheTerminalBackAndDiesByTheSameSignal) {
                 ASSERT_TRUE(s.at(*steps[place.answered].question));
             }
             kill(s.program.pid, signal);
-            const int wait_status = s.program.wait_exit();
-            ASSERT_TRUE(WIFSIGNALED(wait_status)) << wait_status;
-            EXPECT_EQ(WTERMSIG(wait_status), signal);
-            if (place.waiting) {
-                // The command went with it, though the shell that started it waits on SIGINT.
-                const pid_t command = std::stoi(read_file(s.dir.file(std::string(place.waiting) + ".waiting")));
-                EXPECT_TRUE(ends_soon(command));
-            }
+            expect_death_by(s.program.wait_exit(), signal);
+            // The command went with it, though the shell that started it waits on SIGINT.
+            EXPECT_TRUE(!place.waiting || ends_soon(std::stoi(read_file(s.dir.file(std::string(place.waiting) + ".waiting")))));
             EXPECT_TRUE(attributes_as_new(s.program.master));
             expect_screen_reset(s.program.screen);
             EXPECT_EQ(s.commands(), expected);
@@ -249,26 +237,31 @@ TEST(EarlyEnd, ASignalEndsTheWaitForALineFromAFifoOrDevZero) {
 // A signal at any moment around the start of a command (before the fork, between the fork and
 // the wait, while the shell starts) reaches the installer's wait and the command: none is missed.
 TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
+    // The command marks its end: a command the signal missed runs to it. How the installer ended
+    // and that mark decide, however slowly a loaded machine gets there.
     Session s;
-    const std::string bin = command_script(s, "mount", "echo $$ > mount.pid\nexec sleep 5\n");
-    const std::string marker = s.dir.file("mount.pid");
+    const std::string bin = command_script(s, "mount", "echo $$ > mount.pid\nsleep 5\necho > mount.ran\n");
+    const std::string marker = s.dir.file("mount.pid"), ran = s.dir.file("mount.ran");
     auto run = [&](const std::function<void(pid_t)>& meanwhile) {
         unlink(marker.c_str());
+        unlink(ran.c_str());
         return run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\n", s.dir.file("screen.out"),
-                              s.environment(bin), s.dir.path, 2000, {}, -1, meanwhile);
+                              s.environment(bin), s.dir.path, 10000, {}, -1, meanwhile);
     };
     // When the installer forks the command once the answers are in; the signals are spread from
-    // half that time to half as long again.
+    // half that time to half as long again. Wherever each one lands, none may be missed: the
+    // result does not hang on the moments.
     auto started = std::chrono::steady_clock::now();
     std::chrono::microseconds to_fork{0};
     run([&](pid_t pid) {
         const std::string children = "/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children";
-        while (read_file(children).empty()) usleep(10);
+        while (read_file(children).empty()) usleep(10);  // as soon as it is there: the moment is measured
         to_fork = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - started);
         kill(pid, SIGTERM);  // ends the command too: none left to write its mark into a later run
     });
     constexpr int runs = 200;
     int missed = 0;
+    std::string how;  // each miss: its round, how the installer ended, whether its command stayed
     for (int i = 0; i < runs; ++i) {
         RedirectedRun r = run([&](pid_t pid) {
             usleep(static_cast<useconds_t>(to_fork.count() * (runs + 2 * i) / (2 * runs)));
@@ -276,9 +269,12 @@ TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
         });
         const bool ended = r.status != -1 && WIFSIGNALED(r.status) && WTERMSIG(r.status) == SIGTERM;
         const std::string command = read_file(marker);
-        if (!ended || (!command.empty() && !ends_soon(std::stoi(command)))) ++missed;
+        const bool command_left = (!command.empty() && !ends_soon(std::stoi(command))) || access(ran.c_str(), F_OK) == 0;
+        if (!ended || command_left)
+            ++missed, how += " round " + std::to_string(i) + ": " + (r.status == -1 ? "no end in 10 s" : exit_shown(r.status)) +
+                             (command_left ? ", the command ran on" : "") + ";";
     }
-    EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in";
+    EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in;" << how;
 }
 
 // Commands that take the terminal's foreground (bash with job control), ignore the signal and run
@@ -320,16 +316,15 @@ TEST(EarlyEnd, NoProcessOfACommandOutlivesAnEndingSignal) {
 // The installer started with SIGHUP ignored (nohup) keeps it ignored for its commands, so a
 // hang-up cannot cut the copy short.
 TEST(RedirectedDialogue, SigHupIgnoredAtStartStaysIgnoredForTheCommands) {
-    std::string input;
-    for (const Step& step : full_installation()) input += step.answer + "\n";
+    std::vector<std::string> commands;
+    const std::string input = answer_lines(full_installation(), full_installation().size(), commands);
     Session s;
     const std::string bin = s.dir.file("bin");
     mkdir(bin.c_str(), 0755);
     write_file(bin + "/cp", "#!/bin/sh\nsed -n 's/^SigIgn:\\t//p' /proc/self/status > ignored\n", 0755);
     RedirectedRun run = run_redirected({"/bin/sh", "-c", std::string("trap '' HUP; exec '") + ZUVA_INSTALL_PATH + "'"},
                                        input, s.dir.file("screen.out"), s.environment(bin), s.dir.path);
-    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(exit_shown(run.status), "exit status 0");
     EXPECT_EQ(std::stoull(read_file(s.dir.file("ignored")), nullptr, 16) & 1, 1u) << "SIGHUP, bit 0";
     EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
 }
@@ -350,8 +345,7 @@ TEST(EarlyEnd, AStoppedOrBackgroundInstallerEndsFromTheJobControlShell) {
         ASSERT_TRUE(appears(s, "started"));
         const std::string install = std::string("'") + ZUVA_INSTALL_PATH + "'";
         const pid_t shell = s.program.pid;
-        auto installer = [&] { return std::atoi(read_file("/proc/" + std::to_string(shell) + "/task/" +
-                                                          std::to_string(shell) + "/children").c_str()); };
+        auto installer = [&] { return child_of(shell); };
         // Typing waits for bash's prompt: taking the terminal back, bash drops what came before.
         auto stop = [&](int signal) {
             const size_t shown = s.program.output.size();
@@ -377,9 +371,14 @@ TEST(EarlyEnd, AStoppedOrBackgroundInstallerEndsFromTheJobControlShell) {
                 const size_t shown = s.program.output.size();
                 s.program.type("fg\r");
                 ASSERT_TRUE(s.program.wait_for([&] { return s.program.output.find("\x1b[14;42H", shown) != std::string::npos; }));
-                s.program.pump(200);
-                const std::string after = s.program.output.substr(shown);
+                // A key's echo is written after all that the continuation wrote: up to it, the
+                // cursor is put back once; Backspace leaves the answer empty again.
+                s.program.type("y");
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.screen.text(42, 14, 1) == "y"; }));
+                const std::string after = s.program.output.substr(shown, s.program.output.find('y', shown) - shown);
                 EXPECT_EQ(after.find("\x1b[14;42H"), after.rfind("\x1b[14;42H")) << strsignal(signal);
+                s.program.type("\x7f");
+                ASSERT_TRUE(s.program.wait_for([&] { return s.program.screen.text(42, 14, 1) == " "; }));
                 termios raw{};
                 EXPECT_TRUE(tcgetattr(s.program.master, &raw) == 0 && !(raw.c_lflag & (ICANON | ECHO | ISIG)));
             }
@@ -428,8 +427,7 @@ TEST(RedirectedDialogue, CarriageReturnsSplitAcrossReadsAreTwoLineEnds) {
     Session s;
     RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, "\r", s.dir.file("screen.out"), s.environment(),
                                        s.dir.path, 20000, "\rn\r");
-    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(exit_shown(run.status), "exit status 0");
     EXPECT_NE(run.output.find(warranty.text), std::string::npos) << run.output;
     EXPECT_NE(run.output.find(cd_device.text), std::string::npos) << run.output;
 }
@@ -437,27 +435,22 @@ TEST(RedirectedDialogue, CarriageReturnsSplitAcrossReadsAreTwoLineEnds) {
 // Started without one of its standard descriptors, the installer gives it /dev/null: df.tmp never
 // lands there, and the commands' output and errors do not go into it.
 TEST(RedirectedDialogue, AClosedStandardDescriptorIsNeverTakenByAFile) {
-    std::string input;
-    for (const Step& step : full_installation()) input += step.answer + "\n";
+    std::vector<std::string> commands;
+    const std::string input = answer_lines(full_installation(), full_installation().size(), commands);
     for (int fd : {0, 1, 2}) {
         SCOPED_TRACE("descriptor " + std::to_string(fd) + " closed");
         Session s;
-        const std::string bin = s.dir.file("bin");
-        mkdir(bin.c_str(), 0755);
-        write_file(bin + "/cp",
-                   "#!/bin/sh\n"
-                   "a=$(readlink /proc/$$/fd/0) b=$(readlink /proc/$$/fd/1) c=$(readlink /proc/$$/fd/2)\n"
-                   "printf '%s\\n' \"$a\" \"$b\" \"$c\" > where\n",
-                   0755);
+        const std::string bin = command_script(
+            s, "cp", "a=$(readlink /proc/$$/fd/0) b=$(readlink /proc/$$/fd/1) c=$(readlink /proc/$$/fd/2)\n"
+                     "printf '%s\\n' \"$a\" \"$b\" \"$c\" > where\n");
         RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, input, s.dir.file("screen.out"),
                                            s.environment(bin), s.dir.path, 20000, {}, fd);
-        ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-        EXPECT_EQ(WEXITSTATUS(run.status), 0);
+        EXPECT_EQ(exit_shown(run.status), "exit status 0");
         if (fd == 0) {
             EXPECT_TRUE(s.commands().empty());  // no answers: it gives up at the welcome box
             continue;
         }
-        const std::vector<std::string> where = split_lines(read_file(s.dir.file("where")));
+        const std::vector<std::string> where = lines_of(read_file(s.dir.file("where")));
         ASSERT_EQ(where.size(), 3u);
         EXPECT_EQ(where[static_cast<size_t>(fd)], "/dev/null");
         for (const std::string& target : where) EXPECT_EQ(target.find("df.tmp"), std::string::npos) << target;
@@ -471,10 +464,6 @@ std::vector<std::string> in_own_foreground_group() {
                              "$SIG{TTOU} = \"DEFAULT\"; exec @ARGV' '" + std::string(ZUVA_INSTALL_PATH) + "'; exit $?"};
 }
 
-pid_t child_of(pid_t pid) {
-    return std::atoi(read_file("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children").c_str());
-}
-
 bool running(pid_t pid) {
     const char state = process_state(pid);
     return state != 0 && state != 'T' && state != 'Z';
@@ -483,7 +472,7 @@ bool running(pid_t pid) {
 // Ends a process the installer had to leave alone, and the cgroups of the installer's commands it kept.
 void end_left_alone(pid_t pid, pid_t installer) {
     kill(pid, SIGKILL);
-    for (int i = 0; i < 200 && process_state(pid) != 0 && process_state(pid) != 'Z'; ++i) usleep(10000);
+    ends_soon(pid);
     glob_t found{};
     const std::string name = "zuva-install." + std::to_string(installer) + ".*";
     glob(("/sys/fs/cgroup/" + name).c_str(), 0, nullptr, &found);
@@ -512,8 +501,7 @@ TEST(EarlyEnd, AnEndingSignalEndsTheRunningCommandAndNothingElse) {
         ASSERT_TRUE(answer_first(s, full_installation(), 6, commands) && appears(s, "mount.waiting") && appears(s, "daemon"));
         kill(s.program.pid, signal);
         expect_death_by(s.program.wait_exit(3000), signal);
-        EXPECT_TRUE(attributes_as_new(s.program.master));
-        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        s.expect_left_clean();
         for (const char* name : {"daemon", "inherited"}) {
             const pid_t pid = std::atoi(read_file(s.dir.file(name)).c_str());
             EXPECT_TRUE(pid > 0 && running(pid)) << name << " " << process_state(pid);
@@ -534,7 +522,7 @@ TEST(EarlyEnd, TheForegroundIsTakenBackFromACommandThatKeptIt) {
     ASSERT_TRUE(s.start(bin));
     std::vector<std::string> commands;
     ASSERT_TRUE(answer_first(s, full_installation(), 5, commands) && appears(s, "kept"));
-    ASSERT_TRUE(s.at(target_device)) << s.program.screen.dump();
+    ASSERT_TRUE(s.at(target_device));
     s.program.type("\x03");
     EXPECT_EQ(s.exit_status(), 130);
     EXPECT_TRUE(attributes_as_new(s.program.master));
@@ -566,15 +554,13 @@ TEST(EarlyEnd, AnEndingSignalEndsTheInstallerWhoseOutputIsHeld) {
         if (how == "into a full pipe") {
             s.program.type("\ry\r\r/dev/hdc\r");
         } else {
-            for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
-            ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+            ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
         }
         ASSERT_TRUE(held_in_output(s.program.pid, how == "into a full pipe" ? reader : s.program.master));
         kill(s.program.pid, SIGTERM);
         expect_death_by(s.program.wait_exit(1000), SIGTERM);
         close(reader);
-        EXPECT_TRUE(attributes_as_new(s.program.master));
-        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        s.expect_left_clean();
     }
 }
 
@@ -587,7 +573,8 @@ TEST(EarlyEnd, TwoSigTstpsThenSigContNeverLeaveTheInstallerStopped) {
     const pid_t installer = child_of(s.program.pid);
     for (int i = 0; i < 50; ++i) {
         const size_t shown = s.program.output.size();
-        // The second SIGTSTP and the SIGCONT spread over the first millisecond of the pause.
+        // The second SIGTSTP and the SIGCONT spread over the first millisecond of the pause: at
+        // whichever moment they come, the installer must go on.
         kill(installer, SIGTSTP);
         usleep(static_cast<useconds_t>(20 * i));
         kill(installer, SIGTSTP);
@@ -598,8 +585,7 @@ TEST(EarlyEnd, TwoSigTstpsThenSigContNeverLeaveTheInstallerStopped) {
     EXPECT_TRUE(s.answer(welcome, "") && s.at(interest)) << s.program.screen.dump();
     s.program.type("\x03");
     EXPECT_EQ(s.exit_status(), 130);
-    EXPECT_TRUE(attributes_as_new(s.program.master));
-    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    s.expect_left_clean();
 }
 
 // A terminal left with VMIN 3 takes each key at once while the installer runs, and has VMIN 3
@@ -617,8 +603,7 @@ TEST(EarlyEnd, ATerminalLeftWithVmin3TakesEnterAtOnce) {
     EXPECT_EQ(now.c_cc[VMIN], 3);
     now.c_cc[VMIN] = 1;
     ASSERT_EQ(tcsetattr(s.program.master, TCSANOW, &now), 0);
-    EXPECT_TRUE(attributes_as_new(s.program.master));
-    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    s.expect_left_clean();
 }
 
 // A cursor reply that comes after the second, in pieces, or that begins within it and ends after
@@ -635,15 +620,19 @@ TEST(EarlyEnd, ALateCursorReplyInPiecesIsNeverTyped) {
         s.program.type(pieces[0]);
         ASSERT_TRUE(s.at(welcome));
         for (size_t i = 1; i < pieces.size(); ++i) {
-            s.program.pump(200);
+            // Each piece in a read of its own, while the installer waits for the rest (at most
+            // half a second) or for a key.
+            ASSERT_TRUE(s.program.took_typed() && wait_until([&] {
+                const std::vector<unsigned long> call = system_call_of(s.program.pid);
+                return !call.empty() && (call[0] == SYS_poll || call[0] == SYS_ppoll);
+            })) << "piece " << i - 1 << " not taken";
             s.program.type(pieces[i]);
         }
         ASSERT_TRUE(s.answer(welcome, "") && s.at(interest)) << s.program.screen.dump();
         EXPECT_EQ(s.program.output.find("0R"), std::string::npos);
         s.program.type("\x03");
         EXPECT_EQ(s.exit_status(), 130);
-        EXPECT_TRUE(attributes_as_new(s.program.master));
-        EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+        s.expect_left_clean();
     }
 }
 

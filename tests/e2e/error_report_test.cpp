@@ -21,27 +21,6 @@ namespace {
 
 using namespace zuva::test;
 
-// The function of the installer's binary whose code holds this address, demangled.
-std::string function_at(uintptr_t address) {
-    std::string command = std::string("nm -C -S --defined-only '") + ZUVA_INSTALL_PATH + "'";
-    FILE* nm = popen(command.c_str(), "r");
-    if (!nm) return "(nm failed)";
-    char line[4096];
-    std::string found = "(none)";
-    while (fgets(line, sizeof line, nm)) {
-        unsigned long start = 0, size = 0;
-        char type = 0;
-        int name_at = 0;
-        if (sscanf(line, "%lx %lx %c %n", &start, &size, &type, &name_at) < 3 || name_at == 0) continue;
-        if ((type == 'T' || type == 't') && address >= start && address < start + size) {
-            found = line + name_at;
-            found.erase(found.find_last_not_of('\n') + 1);
-        }
-    }
-    pclose(nm);
-    return found;
-}
-
 // The report's lines, from its header to the end of the output, line ends taken off.
 std::vector<std::string> report_lines(const std::string& output, const std::string& line_end) {
     std::vector<std::string> lines;
@@ -64,22 +43,17 @@ void expect_five_line_report(const std::vector<std::string>& lines, int number) 
     const std::string header = "Runtime error " + std::to_string(number) + " at 0x";
     ASSERT_EQ(lines[0].substr(0, header.size()), header);
     const std::string address = lines[0].substr(header.size());
-    ASSERT_EQ(address.size(), 8u);
-    EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << address;
+    ASSERT_TRUE(is_hex8(address)) << address;
     EXPECT_EQ(lines[1], "  0x" + address);
-    EXPECT_EQ(function_at(address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
-    EXPECT_EQ(function_at(address_in(lines[2])), "zuva::installer_main()");
-    EXPECT_EQ(function_at(address_in(lines[3])), "zuva_call_outermost");
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[1])).rfind("zuva::list_file(", 0), 0u);
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[2])), "zuva::installer_main()");
+    EXPECT_EQ(function_at(ZUVA_INSTALL_PATH, address_in(lines[3])), "zuva_call_outermost");
     EXPECT_EQ(lines[4], "");
 }
 
 TEST(ErrorReport, MissingDfTmpAtTheFirstMountCheckOnATerminal) {
     Session s;
-    // A df that leaves no df.tmp behind.
-    const std::string bin = s.dir.file("bin");
-    mkdir(bin.c_str(), 0755);
-    write_file(bin + "/df", "#!/bin/sh\nrm -f df.tmp\n", 0755);
-    ASSERT_TRUE(s.start(bin));
+    ASSERT_TRUE(s.start(command_script(s, "df", "rm -f df.tmp\n")));  // a df that leaves no df.tmp behind
     ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "s"}}));
     EXPECT_EQ(s.exit_status(), 2);
 
@@ -100,22 +74,17 @@ TEST(ErrorReport, DirectoryNamedDfTmpGivesErrorFiveWithTheOutputInAFile) {
     mkdir(s.dir.file("df.tmp").c_str(), 0755);
     RedirectedRun run = run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\ny\n", s.dir.file("screen.out"),
                                        s.environment(), s.dir.path);
-    ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
-    EXPECT_EQ(WEXITSTATUS(run.status), 5);
+    EXPECT_EQ(exit_shown(run.status), "exit status 5");
     expect_five_line_report(report_lines(run.output, "\n"), 5);
     // The mount ran; the dialogue stopped at the listing, before its mount check.
     EXPECT_EQ(s.commands(), std::vector<std::string>{words("mount /dev/hdc /cdrom")});
     EXPECT_EQ(run.output.find("Is it properly mounted?"), std::string::npos);
 }
 
-}  // namespace
-
-namespace {
-
 // The functions of the report's frame lines, in order.
 std::vector<std::string> reported_functions(const std::string& output) {
     std::vector<std::string> lines = report_lines(output, "\r\n"), functions;
-    for (size_t i = 1; i + 1 < lines.size(); ++i) functions.push_back(function_at(address_in(lines[i])));
+    for (size_t i = 1; i + 1 < lines.size(); ++i) functions.push_back(function_at(ZUVA_INSTALL_PATH, address_in(lines[i])));
     return functions;
 }
 
@@ -142,16 +111,14 @@ TEST(ErrorReport, AFaultWhileWaitingForTheCursorReplyGivesTheTerminalBack) {
 TEST(ErrorReport, AnEndingSignalEndsTheInstallerWhileTheTerminalTakesNoOutput) {
     Session s;
     ASSERT_TRUE(s.start(command_script(s, "df", "seq 1 200000\n")));
-    for (const Question* q : {&welcome, &interest, &warranty}) ASSERT_TRUE(s.answer(*q, q == &interest ? "y" : ""));
-    ASSERT_TRUE(s.answer(cd_device, "/dev/hdc"));
+    ASSERT_TRUE(s.answers({{&welcome, ""}, {&interest, "y"}, {&warranty, ""}, {&cd_device, "/dev/hdc"}}));
     ASSERT_TRUE(held_in_output(s.program.pid, s.program.master));
     kill(s.program.pid, SIGTERM);
     int status = 0;
     wait_until([&] { return waitpid(s.program.pid, &status, WNOHANG) != 0; }, 1000);
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "not ended within a second: " << status;
     s.program.status = status;
-    EXPECT_TRUE(attributes_as_new(s.program.master));
-    EXPECT_EQ(processes_in(s.dir.path), std::vector<pid_t>{});
+    s.expect_left_clean();
 }
 
 // A fault sent while the installer waits in the kernel (for a key, for a command, for the
@@ -166,15 +133,9 @@ TEST(ErrorReport, AFaultDuringAWaitListsEveryCallerOutToTheEntry) {
                              Wait{"write", {"zuva::flush_output()", "zuva::list_file("}}}) {
         SCOPED_TRACE(wait.name);
         Session s;
-        const std::string bin = s.dir.file("bin");
-        if (std::string(wait.name) == "command") {
-            waiting_command(s, "mount");
-        } else {
-            mkdir(bin.c_str(), 0755);
-            // A listing far longer than the terminal takes while nobody reads it.
-            write_file(bin + "/df", "#!/bin/sh\nseq 1 200000\n", 0755);
-        }
-        ASSERT_TRUE(s.start(bin));
+        // The command waits; or a listing far longer than the terminal takes while nobody reads it.
+        ASSERT_TRUE(s.start(std::string(wait.name) == "command" ? waiting_command(s, "mount")
+                                                                 : command_script(s, "df", "seq 1 200000\n")));
         ASSERT_TRUE(s.answer(welcome, ""));
         if (std::string(wait.name) == "key") {
             ASSERT_TRUE(s.at(interest));

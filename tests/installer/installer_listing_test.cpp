@@ -10,6 +10,8 @@
 
 namespace {
 
+using zuva::test::exit_shown;
+using zuva::test::is_hex8;
 using zuva::test::lines_of;
 
 using zuva::test::RedirectedRun;
@@ -23,21 +25,13 @@ RedirectedRun run_probe(const TempDir& dir, std::vector<std::string> script) {
     return zuva::test::run_redirected(script, "", dir.file("probe.out"), {}, dir.path);
 }
 
-bool is_hex8(const std::string& s) {
-    if (s.size() != 8) return false;
-    for (char c : s)
-        if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-    return true;
-}
-
 TEST(FileListing, ListsEveryLineWhetherOrNotTheLastOneIsEnded) {
     TempDir dir;
     write_file(dir.file("ended"), "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast\n");
     write_file(dir.file("unended"), "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast");
     write_file(dir.file("crlf"), "one\r\ntwo\r\n");
     RedirectedRun run = run_probe(dir, {"list:ended", "list:unended", "list:crlf"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 0);
+    EXPECT_EQ(exit_shown(run.status), "exit status 0");
     EXPECT_EQ(run.output,
               "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast\n"
               "Filesystem 1K-blocks\n/dev/hdc 654336\n\nlast\n"
@@ -90,14 +84,12 @@ TEST(FileListing, EachListingReleasesItsDescriptor) {
 TEST(FileListing, MissingFileEndsTheProgramWithErrorTwoBeforeAnyOutput) {
     TempDir dir;
     RedirectedRun run = run_probe(dir, {"list:df.tmp"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 2);
+    EXPECT_EQ(exit_shown(run.status), "exit status 2");
     std::vector<std::string> lines = lines_of(run.output);
     ASSERT_GE(lines.size(), 3u) << run.output;
     ASSERT_EQ(lines[0].rfind("Runtime error 2 at 0x", 0), 0u) << run.output;
-    const std::string address = lines[0].substr(21);
-    EXPECT_TRUE(is_hex8(address)) << lines[0];
-    EXPECT_EQ(lines[1], "  0x" + address);
+    EXPECT_TRUE(is_hex8(lines[0].substr(21))) << lines[0];
+    EXPECT_EQ(lines[1], "  0x" + lines[0].substr(21));
     EXPECT_EQ(lines.back(), "");
 }
 
@@ -105,8 +97,7 @@ TEST(FileListing, UnreadableNameEndsTheProgramWithErrorFive) {
     TempDir dir;
     mkdir(dir.file("df.tmp").c_str(), 0755);
     RedirectedRun run = run_probe(dir, {"list:df.tmp"});
-    ASSERT_TRUE(WIFEXITED(run.status));
-    EXPECT_EQ(WEXITSTATUS(run.status), 5);
+    EXPECT_EQ(exit_shown(run.status), "exit status 5");
     EXPECT_EQ(run.output.rfind("Runtime error 5 at 0x", 0), 0u) << run.output;
 }
 

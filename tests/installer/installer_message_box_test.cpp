@@ -4,24 +4,24 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/expected_screens.h"
 #include "tests/support/terminal.h"
 
 namespace {
 
+using zuva::test::exit_shown;
 using zuva::test::PtyProgram;
 
 const std::string probe = std::string(ZUVA_PROBE_DIR) + "/installer_screen_probe";
 
-constexpr int box_colours = 0x70;    // black on light grey
-constexpr int plain_colours = 0x07;  // light grey on black
+using zuva::test::box_colours;
+using zuva::test::plain_colours;
 
 // Runs the probe's script on an 80x25 terminal and leaves the final screen in `program`.
 void run_script(PtyProgram& program, std::vector<std::string> script) {
     script.insert(script.begin(), probe);
     ASSERT_TRUE(program.start(script));
-    int status = program.wait_exit();
-    ASSERT_TRUE(WIFEXITED(status)) << status;
-    ASSERT_EQ(WEXITSTATUS(status), 0) << program.screen.dump();
+    ASSERT_EQ(exit_shown(program.wait_exit()), "exit status 0") << program.screen.dump();
 }
 
 // A message of the given length whose first and last characters are visible.
@@ -90,8 +90,7 @@ TEST(MessageBox, IsCentredByTheMessageLengthWithTheLabelAndCursorFixed) {
         EXPECT_EQ(screen.attr(place.right + 1, 12), plain_colours);
         EXPECT_EQ(screen.row(9), std::string(80, ' '));
         EXPECT_EQ(screen.row(16), std::string(80, ' '));
-        EXPECT_EQ(screen.cursor_column(), 42);
-        EXPECT_EQ(screen.cursor_row(), 14);
+        EXPECT_EQ(screen.cursor(), std::pair(42, 14));
     }
 }
 
@@ -111,8 +110,7 @@ TEST(MessageBox, OverlongMessageIsCutToTheWidestBoxThatFits) {
         run_script(program, {"reset:", "box:" + message});
         expect_box(program.screen, message.substr(0, 73), 1);
         EXPECT_EQ(program.screen.at(80, 10), U' ');
-        EXPECT_EQ(program.screen.cursor_column(), 42);
-        EXPECT_EQ(program.screen.cursor_row(), 14);
+        EXPECT_EQ(program.screen.cursor(), std::pair(42, 14));
     }
 }
 
@@ -146,8 +144,7 @@ TEST(ScreenReset, ColoursFollowTheLastBoxOrReset) {
     for (int row = 2; row <= 25; ++row) EXPECT_EQ(screen.row(row), std::string(80, ' ')) << screen.dump();
     EXPECT_EQ(screen.attr(18, 10), plain_colours);
     EXPECT_EQ(screen.attr(42, 14), plain_colours);
-    EXPECT_EQ(screen.cursor_column(), 4);
-    EXPECT_EQ(screen.cursor_row(), 1);
+    EXPECT_EQ(screen.cursor(), std::pair(4, 1));
 
     PtyProgram boxed;
     run_script(boxed, {"reset:", "box:" + message_of_length(39), "write:abc"});

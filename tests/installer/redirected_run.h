@@ -8,11 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -87,25 +85,14 @@ inline RedirectedRun run_redirected(const std::vector<std::string>& argv, std::s
     close(in[1]);
     if (meanwhile) meanwhile(pid);
 
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-        int st = 0;
-        if (waitpid(pid, &st, WNOHANG) == pid) {
-            run.status = st;
-            break;
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    int st = 0;
+    if (wait_until([&] { return waitpid(pid, &st, WNOHANG) == pid; }, timeout_ms)) {
+        run.status = st;
+    } else {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
     }
-    int fd = open(output_path.c_str(), O_RDONLY);
-    char buf[4096];
-    ssize_t n;
-    while (fd >= 0 && (n = read(fd, buf, sizeof buf)) > 0) run.output.append(buf, static_cast<size_t>(n));
-    if (fd >= 0) close(fd);
+    run.output = read_file(output_path);
     return run;
 }
 

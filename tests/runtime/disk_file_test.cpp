@@ -167,7 +167,7 @@ TEST(DiskFileTest, TooManyOpenFilesGivesFour) {
     }
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_EQ(WEXITSTATUS(status), 4);
+    EXPECT_EQ(test::exit_shown(status), "exit status 4");
 }
 
 // The signal comes while the child sits in the read, the bytes once it sits in it again.
@@ -190,20 +190,16 @@ TEST(DiskFileTest, AnInterruptedReadIsRepeated) {
         _exit(n == 2 && io_result == 0 && last_os_error == 0 ? 0 : 1);
     }
     close(fds[0]);
-    const auto in_read = [&] {
-        return test::wait_until([&] { const auto call = test::system_call_of(pid); return !call.empty() && call[0] == SYS_read; });
-    };
-    ASSERT_TRUE(in_read());
+    ASSERT_TRUE(test::comes_to_call(pid, SYS_read));
     kill(pid, SIGALRM);
     char s = 0;
     ASSERT_EQ(read(taken[0], &s, 1), 1);
-    ASSERT_TRUE(in_read());
+    ASSERT_TRUE(test::comes_to_call(pid, SYS_read));
     ASSERT_EQ(write(fds[1], "ok", 2), 2);
     close(fds[1]);
     int status = 0;
     waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test::exit_shown(status), "exit status 0");
 }
 
 TEST(DiskFileTest, FailedOrShortWritesGive101) {

@@ -16,6 +16,9 @@ using zuva::test::PtyProgram;
 
 namespace {
 
+using zuva::test::exit_shown;
+using zuva::test::function_at;
+using zuva::test::is_hex8;
 using zuva::test::lines_of;
 
 const std::string probe = std::string(ZUVA_PROBE_DIR) + "/runtime_report_probe";
@@ -71,37 +74,8 @@ ProbeRun run_probe(std::vector<std::string> args, const std::string& input = "",
     return r;
 }
 
-// Code address ranges of the probe's functions, from its symbol table.
-struct Symbols {
-    std::vector<std::tuple<unsigned long, unsigned long, std::string>> ranges;
-    std::string at(unsigned long address) const {
-        for (auto& [start, size, name] : ranges)
-            if (address >= start && address < start + size) return name;
-        return "?";
-    }
-};
-
-Symbols symbols_of(const std::string& path) {
-    Symbols s;
-    FILE* p = popen(("nm -S -C --defined-only " + path).c_str(), "r");
-    char line[4096];
-    while (p && fgets(line, sizeof line, p)) {
-        unsigned long start, size;
-        char type;
-        char name[3000];
-        if (sscanf(line, "%lx %lx %c %2999[^\n]", &start, &size, &type, name) == 4 && (type == 'T' || type == 't'))
-            s.ranges.emplace_back(start, size, name);
-    }
-    if (p) pclose(p);
-    return s;
-}
-
 unsigned long address_in(const std::string& line) {
     return std::stoul(line.substr(line.find("0x") + 2), nullptr, 16);
-}
-
-bool is_hex8(const std::string& s) {
-    return s.size() == 8 && s.find_first_not_of("0123456789ABCDEF") == std::string::npos;
 }
 
 bool is_frame_line(const std::string& line) { return line.rfind("  0x", 0) == 0 && is_hex8(line.substr(4)); }
@@ -125,21 +99,19 @@ std::string first_line(const std::string& text) { return text.substr(0, text.fin
 
 TEST(ExitPathTest, NormalEndIsSilentWithStatusZero) {
     ProbeRun r = run_probe({"normal"});
-    EXPECT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(exit_shown(r.status), "exit status 0");
     EXPECT_EQ(r.out, "");
 }
 
 TEST(ExitPathTest, StandardStreamsReadAndWriteLines) {
     ProbeRun r = run_probe({"echo"}, "one\r\ntwo\rthree");
-    EXPECT_EQ(WEXITSTATUS(r.status), 0);
+    EXPECT_EQ(exit_shown(r.status), "exit status 0");
     EXPECT_EQ(r.out, "one\ntwo\nthree\n");
 }
 
 TEST(ExitPathTest, FailedOpenReportsEveryFrameOutToTheEntry) {
     ProbeRun r = run_probe({"missing"});
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    EXPECT_EQ(exit_shown(r.status), "exit status 2");
     auto lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 5u) << r.out;
     auto [number, address] = parse_header(lines[0]);
@@ -149,27 +121,24 @@ TEST(ExitPathTest, FailedOpenReportsEveryFrameOutToTheEntry) {
     EXPECT_TRUE(is_frame_line(lines[3]));
     EXPECT_EQ(lines[4], "");
 
-    Symbols sym = symbols_of(probe);
-    EXPECT_NE(sym.at(address_in(lines[0])).find("fail_open"), std::string::npos) << sym.at(address_in(lines[0]));
-    EXPECT_NE(sym.at(address_in(lines[2])).find("main_routine"), std::string::npos) << sym.at(address_in(lines[2]));
-    EXPECT_EQ(sym.at(address_in(lines[3])), "zuva_call_outermost");
+    EXPECT_NE(function_at(probe, address_in(lines[0])).find("fail_open"), std::string::npos) << lines[0];
+    EXPECT_NE(function_at(probe, address_in(lines[2])).find("main_routine"), std::string::npos) << lines[2];
+    EXPECT_EQ(function_at(probe, address_in(lines[3])), "zuva_call_outermost");
 }
 
 TEST(ExitPathTest, FrameWalkStopsAfter257LinesInAFileAndNineOnATerminal) {
     ProbeRun r = run_probe({"deep", "300"});
-    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    EXPECT_EQ(exit_shown(r.status), "exit status 2");
     auto lines = lines_of(r.out);
     ASSERT_EQ(lines.size(), 2u + 257u + 1u);
     for (size_t i = 2; i < 259; ++i) ASSERT_TRUE(is_frame_line(lines[i])) << i;
 
     // A shallow walk ends at the outermost frame well before the limit.
-    ProbeRun shallow = run_probe({"deep", "20"});
-    EXPECT_EQ(lines_of(shallow.out).size(), 2u + 23u + 1u);
+    EXPECT_EQ(lines_of(run_probe({"deep", "20"}).out).size(), 2u + 23u + 1u);
 
     PtyProgram pty;
     ASSERT_TRUE(pty.start({probe, "deep", "300"}));
-    int status = pty.wait_exit(10000);
-    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_EQ(exit_shown(pty.wait_exit(10000)), "exit status 2");
     std::string text = pty.output;
     size_t frames = 0;
     for (size_t at = 0; (at = text.find("  0x", at)) != std::string::npos; ++at) ++frames;
@@ -180,8 +149,7 @@ TEST(ExitPathTest, SignalsFromOutsideEndThroughTheReport) {
     std::map<int, int> expected = {{SIGSEGV, 216}, {SIGBUS, 216}, {SIGILL, 216}, {SIGFPE, 200}};
     for (auto [signal, number] : expected) {
         ProbeRun r = run_probe({"wait"}, "", signal);
-        ASSERT_TRUE(WIFEXITED(r.status)) << "signal " << signal << " killed the probe";
-        EXPECT_EQ(WEXITSTATUS(r.status), number);
+        EXPECT_EQ(exit_shown(r.status), "exit status " + std::to_string(number)) << "signal " << signal;
         auto lines = lines_of(r.out);
         ASSERT_GE(lines.size(), 2u);
         EXPECT_EQ(parse_header(lines[0]).first, std::to_string(number)) << r.out;
@@ -189,31 +157,26 @@ TEST(ExitPathTest, SignalsFromOutsideEndThroughTheReport) {
 }
 
 TEST(ExitPathTest, FaultsInTheProgramGiveTheirNumbersAtTheFaultingCode) {
-    Symbols sym = symbols_of(probe);
     ProbeRun null = run_probe({"null"});
-    EXPECT_EQ(WEXITSTATUS(null.status), 216);
+    EXPECT_EQ(exit_shown(null.status), "exit status 216");
     auto lines = lines_of(null.out);
     ASSERT_GE(lines.size(), 4u) << null.out;
-    EXPECT_NE(sym.at(address_in(lines[0])).find("main_routine"), std::string::npos);
+    EXPECT_NE(function_at(probe, address_in(lines[0])).find("main_routine"), std::string::npos) << lines[0];
     EXPECT_EQ(lines.back(), "");
 
-    ProbeRun divide = run_probe({"divide"});
-    EXPECT_EQ(WEXITSTATUS(divide.status), 200);
+    EXPECT_EQ(exit_shown(run_probe({"divide"}).status), "exit status 200");
 
     ProbeRun overflow = run_probe({"overflow"});
-    ASSERT_TRUE(WIFEXITED(overflow.status)) << "a stack overflow must end through the report";
-    EXPECT_EQ(WEXITSTATUS(overflow.status), 216);
+    EXPECT_EQ(exit_shown(overflow.status), "exit status 216") << "a stack overflow must end through the report";
     EXPECT_EQ(parse_header(first_line(overflow.out)).first, "216");
 }
 
 TEST(ExitPathTest, AFaultWhileEndingKeepsTheDecidedStatus) {
-    ProbeRun r = run_probe({"fault-at-exit"});
-    ASSERT_TRUE(WIFEXITED(r.status));
-    EXPECT_EQ(WEXITSTATUS(r.status), 2);
+    EXPECT_EQ(exit_shown(run_probe({"fault-at-exit"}).status), "exit status 2");
 }
 
 TEST(ExitPathTest, ABadStandardStreamModeIsError102) {
     ProbeRun r = run_probe({"bad-standard-stream"});
-    EXPECT_EQ(WEXITSTATUS(r.status), 102);
+    EXPECT_EQ(exit_shown(r.status), "exit status 102");
     EXPECT_EQ(parse_header(first_line(r.out)).first, "102");
 }

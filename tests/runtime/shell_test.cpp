@@ -3,11 +3,16 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/time.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "runtime/process.h"
 #include "runtime/shell.h"
@@ -56,19 +61,32 @@ TEST_F(ShellTest, TheChildGetsTheSavedEnvironmentAndNoIgnoredSignals) {
     EXPECT_EQ(read_file(dir.file("sig")), mine);
 }
 
+// The signal comes while the runner sits in its wait for the shell, and the shell ends only once
+// the handler has run and the runner waits again.
 TEST_F(ShellTest, AnInterruptedWaitWaitsAgainForTheSameChild) {
+    static std::atomic<int> taken{0};
     struct sigaction action {};
-    action.sa_handler = [](int) {};
+    action.sa_handler = [](int) { ++taken; };  // no SA_RESTART
     struct sigaction old {};
-    sigaction(SIGALRM, &action, &old);  // no SA_RESTART
-    struct itimerval timer {};
-    timer.it_value.tv_usec = 50000;
-    timer.it_interval.tv_usec = 50000;
-    setitimer(ITIMER_REAL, &timer, nullptr);
-    int32_t result = run_shell(bounded("sleep 0.4; exit 5"));
-    timer = {};
-    setitimer(ITIMER_REAL, &timer, nullptr);
+    sigaction(SIGALRM, &action, &old);
+    TempDir dir;
+    const std::string go = dir.file("go");
+    ASSERT_EQ(mkfifo(go.c_str(), 0600), 0);
+    const pid_t runner = gettid();
+    const pthread_t runner_thread = pthread_self();
+    std::thread other([&] {
+        EXPECT_TRUE(zuva::test::comes_to_call(runner, SYS_wait4)) << "no wait for the shell";
+        pthread_kill(runner_thread, SIGALRM);
+        EXPECT_TRUE(zuva::test::wait_until([&] { return taken == 1; }) && zuva::test::comes_to_call(runner, SYS_wait4))
+            << "no wait after the signal";
+        const int fifo = open(go.c_str(), O_WRONLY);
+        EXPECT_EQ(write(fifo, "\n", 1), 1);
+        close(fifo);
+    });
+    const int32_t result = run_shell(bounded("read line < " + go + "; exit 5"));
+    other.join();
     sigaction(SIGALRM, &old, nullptr);
+    EXPECT_EQ(taken, 1);
     EXPECT_EQ(result, 5 << 8);
 }
 

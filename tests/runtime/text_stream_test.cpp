@@ -153,8 +153,7 @@ TEST_F(StreamTest, EmptyDataIsEndOfFileAtOnce) {
 TEST_F(StreamTest, ReadStringNeverExceedsTheDestinationsMaximum) {
     TextStream s;
     input(s, {"abcdefgh\n"});
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     read_string(s, answer, 255);
     EXPECT_EQ(view(answer), "abcde");
 }
@@ -197,6 +196,15 @@ TEST_F(StreamTest, PutBytesFillsTheBufferBeforeEachTransfer) {
     EXPECT_EQ(c.buf_pos, 1);
 }
 
+// The error number an operation leaves, taken back so that the next one runs.
+template <typename Operation>
+int result_of(Operation operation) {
+    operation();
+    const int result = io_result;
+    io_result = 0;
+    return result;
+}
+
 TEST_F(StreamTest, WrongModesGiveTheirNumbers) {
     TextStream in;
     input(in, {"x\n"});
@@ -204,40 +212,23 @@ TEST_F(StreamTest, WrongModesGiveTheirNumbers) {
     output(out);
     BoundedString dest = bounded("keep");
 
-    write_string(0, in, "x");
-    EXPECT_EQ(io_result, 105);
-    io_result = 0;
-    write_char(0, in, 'x');
-    EXPECT_EQ(io_result, 105);
-    io_result = 0;
-    write_line_end(in);
-    EXPECT_EQ(io_result, 105);
-    io_result = 0;
+    EXPECT_EQ(result_of([&] { write_string(0, in, "x"); }), 105);
+    EXPECT_EQ(result_of([&] { write_char(0, in, 'x'); }), 105);
+    EXPECT_EQ(result_of([&] { write_line_end(in); }), 105);
 
-    read_string(out, dest);
-    EXPECT_EQ(io_result, 104);
+    EXPECT_EQ(result_of([&] { read_string(out, dest); }), 104);
     EXPECT_EQ(dest.length, 0);
-    io_result = 0;
-    read_line_end(out);
-    EXPECT_EQ(io_result, 104);
-    io_result = 0;
-    EXPECT_TRUE(at_end_of_file(out));
-    EXPECT_EQ(io_result, 104);
-    io_result = 0;
+    EXPECT_EQ(result_of([&] { read_line_end(out); }), 104);
+    EXPECT_EQ(result_of([&] { EXPECT_TRUE(at_end_of_file(out)); }), 104);
 
     TextStream closed;
     bind_stream(closed, bounded("nothing"));
-    write_char(0, closed, 'x');
-    EXPECT_EQ(io_result, 103);
-    io_result = 0;
-    close_stream(closed);
-    EXPECT_EQ(io_result, 103);
-    io_result = 0;
+    EXPECT_EQ(result_of([&] { write_char(0, closed, 'x'); }), 103);
+    EXPECT_EQ(result_of([&] { close_stream(closed); }), 103);
 
     TextStream never_bound;
     never_bound.mode = 0;
-    open_stream(never_bound, mode_input);
-    EXPECT_EQ(io_result, 102);
+    EXPECT_EQ(result_of([&] { open_stream(never_bound, mode_input); }), 102);
 }
 
 TEST_F(StreamTest, NothingHappensWhileAFailureIsPending) {
@@ -273,8 +264,7 @@ TEST_F(StreamTest, CloseWritesWhatWaitsAndReopensFromScratch) {
 }
 
 TEST(BoundedStringTest, AssignmentAppendAndEquality) {
-    BoundedString answer;
-    answer.max = 5;
+    BoundedString answer = bounded("", 5);
     assign(answer, "nnnnnn");
     EXPECT_EQ(view(answer), "nnnnn");
     EXPECT_FALSE(answer == bounded("n"));

@@ -107,8 +107,7 @@ void expect_question_screen(const ScreenCells& screen, const Question& q, Above 
         expect_blank_outside(screen, {box_area(length), rows_above_box(screen)});
     else
         expect_blank_outside(screen, {box_area(length)});
-    EXPECT_EQ(screen.cursor_column, q.column) << q.text;
-    EXPECT_EQ(screen.cursor_row, q.row) << q.text;
+    EXPECT_EQ(std::pair(screen.cursor_column, screen.cursor_row), std::pair(q.column, q.row)) << q.text;
 }
 
 void expect_copy_screen(const ScreenCells& screen) {
@@ -135,8 +134,7 @@ void expect_listing_at_top(const ScreenCells& screen, const std::vector<std::str
 
 void expect_closing_screen(const ScreenCells& screen) {
     expect_lines_then_blank(screen, {closing_lines, closing_lines + std::size(closing_lines)});
-    EXPECT_EQ(screen.cursor_column, 1);
-    EXPECT_EQ(screen.cursor_row, 4);
+    EXPECT_EQ(std::pair(screen.cursor_column, screen.cursor_row), std::pair(1, 4));
 }
 
 void expect_cancel_screen(const ScreenCells& screen) {
@@ -145,8 +143,7 @@ void expect_cancel_screen(const ScreenCells& screen) {
 
 void expect_cleared(const ScreenCells& screen) {
     expect_blank_outside(screen, {});
-    EXPECT_EQ(screen.cursor_column, 1);
-    EXPECT_EQ(screen.cursor_row, 1);
+    EXPECT_EQ(std::pair(screen.cursor_column, screen.cursor_row), std::pair(1, 1));
 }
 
 }  // namespace zuva::test

@@ -10,10 +10,13 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vterm.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -234,6 +237,53 @@ std::vector<std::string> lines_of(const std::string& text) {
     return lines;
 }
 
+std::string function_at(const std::string& program, unsigned long address) {
+    std::istringstream symbols(output_of("nm -C -S --defined-only '" + program + "'"));
+    std::string found = "(none)";
+    for (std::string line; std::getline(symbols, line);) {
+        unsigned long start = 0, size = 0;
+        char type = 0;
+        int name_at = 0;
+        if (sscanf(line.c_str(), "%lx %lx %c %n", &start, &size, &type, &name_at) >= 3 && name_at > 0 &&
+            (type == 'T' || type == 't') && address >= start && address < start + size)
+            found = line.substr(static_cast<size_t>(name_at));
+    }
+    return found;
+}
+
+char process_state(pid_t pid) {
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t end = stat.rfind(") ");
+    return end == std::string::npos ? 0 : stat[end + 2];
+}
+
+std::string output_of(const std::string& command, int* status) {
+    FILE* pipe = popen(command.c_str(), "r");
+    std::string output;
+    char buffer[4096];
+    for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+    const int ended = pipe ? pclose(pipe) : -1;
+    if (status) *status = ended;
+    return output;
+}
+
+bool attributes_as_new(int master) {
+    int fresh_master = -1, fresh_slave = -1;
+    if (openpty(&fresh_master, &fresh_slave, nullptr, nullptr, nullptr) != 0) return false;
+    termios fresh{}, now{};
+    const bool read = tcgetattr(fresh_slave, &fresh) == 0 && tcgetattr(master, &now) == 0;
+    close(fresh_master);
+    close(fresh_slave);
+    return read && fresh.c_iflag == now.c_iflag && fresh.c_oflag == now.c_oflag && fresh.c_lflag == now.c_lflag &&
+           fresh.c_cflag == now.c_cflag && std::equal(fresh.c_cc, fresh.c_cc + NCCS, now.c_cc);
+}
+
+std::string exit_shown(int status) {
+    if (WIFEXITED(status)) return "exit status " + std::to_string(WEXITSTATUS(status));
+    if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+    return "wait status " + std::to_string(status);
+}
+
 std::vector<unsigned long> system_call_of(pid_t pid) {
     std::istringstream fields(read_file("/proc/" + std::to_string(pid) + "/syscall"));
     std::vector<unsigned long> call;
@@ -252,6 +302,13 @@ bool wait_until(const std::function<bool()>& condition, int timeout_ms) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
+}
+
+bool comes_to_call(pid_t pid, unsigned long number, int timeout_ms) {
+    return wait_until([=] {
+        const std::vector<unsigned long> call = system_call_of(pid);
+        return !call.empty() && call[0] == number;
+    }, timeout_ms);
 }
 
 bool comes_to_wait_for_input(pid_t pid, int timeout_ms) {

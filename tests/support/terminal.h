@@ -3,8 +3,10 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -35,6 +37,7 @@ public:
     int attr(int col, int row) const;
     int cursor_column() const;
     int cursor_row() const;
+    std::pair<int, int> cursor() const { return {cursor_column(), cursor_row()}; }
     bool contains(std::string_view text) const;
     // All rows with their numbers, for failure messages.
     std::string dump() const;
@@ -78,10 +81,29 @@ public:
     int status = -1;
 };
 
+// The function of the program whose code holds the address, by its symbol table (nm), the name
+// demangled; "(none)" when none does.
+std::string function_at(const std::string& program, unsigned long address);
+// The one-letter state of the process in /proc (T: stopped), 0 when it is gone.
+char process_state(pid_t pid);
+// What a shell command writes on its standard output; its wait status into status when given.
+std::string output_of(const std::string& command, int* status = nullptr);
+// Whether the terminal's attributes are those of a new pseudo-terminal, as before a start.
+bool attributes_as_new(int master);
+// Eight digits of upper-case hexadecimal, as the report writes an address.
+inline bool is_hex8(std::string_view s) { return s.size() == 8 && s.find_first_not_of("0123456789ABCDEF") == s.npos; }
+// Milliseconds since the moment, by the steady clock.
+inline long long ms_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+}
+// A wait status as words: "exit status N", "killed by signal N", or "wait status N".
+std::string exit_shown(int status);
 // The system call a process or thread sits in, its number then its arguments; empty while it runs.
 std::vector<unsigned long> system_call_of(pid_t pid);
 // Waits up to timeout_ms for the condition, looking every millisecond; whether it came.
 bool wait_until(const std::function<bool()>& condition, int timeout_ms = 5000);
+// Whether the process or thread comes to sit in the system call (its number) within timeout_ms.
+bool comes_to_call(pid_t pid, unsigned long number, int timeout_ms = 5000);
 // Whether the process or thread comes to wait for input with no time limit (ppoll without a
 // timeout or poll with a negative one, as the keyboard waits for a key) within timeout_ms.
 bool comes_to_wait_for_input(pid_t pid, int timeout_ms = 5000);

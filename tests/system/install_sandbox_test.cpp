@@ -24,6 +24,7 @@
 #include "tests/system/installed_tree.h"
 
 using namespace std::chrono_literals;
+using zuva::test::exit_shown;
 using zuva::test::PtyProgram;
 using zuva::test::TempDir;
 
@@ -86,9 +87,9 @@ struct Printed {
 Printed printed(const std::string& command) {
     TempDir dir;
     Printed p;
-    const int status = std::system((command + " > " + dir.file("out") + " 2> " + dir.file("err") + " < /dev/null").c_str());
+    int status = -1;
+    p.out = zuva::test::output_of(command + " 2> " + dir.file("err") + " < /dev/null", &status);
     p.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    p.out = zuva::test::read_file(dir.file("out"));
     p.err = zuva::test::read_file(dir.file("err"));
     return p;
 }
@@ -138,15 +139,7 @@ std::set<std::string> mount_points() {
     return points;
 }
 
-std::string loop_devices() {
-    std::string text;
-    FILE* pipe = popen("losetup -a 2>/dev/null", "r");
-    if (!pipe) return text;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe)) text += buffer;
-    pclose(pipe);
-    return text;
-}
+std::string loop_devices() { return zuva::test::output_of("losetup -a 2>/dev/null"); }
 
 // What the host shows that a sandbox could have left behind.
 struct HostState {
@@ -219,23 +212,11 @@ pid_t find_copy(pid_t installer) {
     return -1;
 }
 
-bool wait_for_state(pid_t pid, char wanted) {
-    return zuva::test::wait_until([&] {
-        const std::string stat = zuva::test::read_file("/proc/" + std::to_string(pid) + "/stat");
-        const std::size_t close = stat.rfind(')');
-        return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == wanted;
-    }, 1000);
-}
-
 // The output's lines, without their carriage returns.
 std::vector<std::string> output_lines(const std::string& output) {
-    std::vector<std::string> lines;
-    std::istringstream in(output);
-    std::string line;
-    while (std::getline(in, line)) {
+    std::vector<std::string> lines = zuva::test::lines_of(output);
+    for (std::string& line : lines)
         if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(line);
-    }
     return lines;
 }
 
@@ -440,15 +421,14 @@ TEST(InstallSandbox, AFaultDuringTheCopyEndsWithError216AndTheSandboxCleansUp) {
         auto end = std::chrono::steady_clock::now() + 60s;
         while (copy < 0 && std::chrono::steady_clock::now() < end) copy = find_copy(installer[0]);
         ASSERT_GT(copy, 0) << "the copy never showed";
-        bool copy_held = kill(copy, SIGSTOP) == 0 && wait_for_state(copy, 'T');
+        bool copy_held = kill(copy, SIGSTOP) == 0 &&
+                         zuva::test::wait_until([&] { return zuva::test::process_state(copy) == 'T'; }, 1000);
         ASSERT_EQ(kill(installer[0], SIGSEGV), 0);
     
         int status = s.finish();
-        ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << s.program.output;
-        EXPECT_EQ(WEXITSTATUS(status), 216);
+        EXPECT_EQ(exit_shown(status), "exit status 216") << s.program.output;
         std::string address = word_after(s.program.output, "Runtime error 216 at 0x");
-        EXPECT_EQ(address.size(), 8u) << s.program.output;
-        EXPECT_EQ(address.find_first_not_of("0123456789ABCDEF"), std::string::npos) << s.program.output;
+        EXPECT_TRUE(zuva::test::is_hex8(address)) << s.program.output;
         EXPECT_FALSE(s.program.screen.contains("You installed ZUVA SUCCESFULLY"));
         EXPECT_TRUE(copy_held) << "the copy had ended before the fault";
         struct termios at_end {};
@@ -468,8 +448,7 @@ TEST(InstallSandbox, TheSandboxEndedFromOutsideMidDialogueLeavesNothingBehind) {
         ASSERT_EQ(installer.size(), 1u);
         ASSERT_EQ(kill(s.program.pid, SIGTERM), 0);
         int status = s.finish(20000);
-        ASSERT_TRUE(WIFEXITED(status)) << status;
-        EXPECT_EQ(WEXITSTATUS(status), 143);
+        EXPECT_EQ(exit_shown(status), "exit status 143");
         EXPECT_NE(kill(installer[0], 0), 0) << "the installer outlived its sandbox";
     });
 }

@@ -29,14 +29,7 @@ int run(const std::string& command) {
 }
 
 // coreutils' encoding, to hold the tool's own against.
-std::string base64_of(const std::string& file) {
-    FILE* pipe = popen(("base64 -w0 " + file).c_str(), "r");
-    std::string text;
-    char buffer[8192];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) text.append(buffer, n);
-    pclose(pipe);
-    return text;
-}
+std::string base64_of(const std::string& file) { return zuva::test::output_of("base64 -w0 " + file); }
 
 TEST(ConsoleReport, SendsEveryScreenChangeTheLastOneAtTheEndAndTheExitStatus) {
     TempDir dir;
