@@ -164,7 +164,8 @@ pid_t child_of(pid_t pid) {
 }
 
 bool appears(Session& s, const std::string& name) {
-    return s.program.wait_for([&] { return access(s.dir.file(name).c_str(), F_OK) == 0; });
+    // A command may start a hundred processes first: slow on a busy machine, so only a hang fails.
+    return s.program.wait_for([&] { return access(s.dir.file(name).c_str(), F_OK) == 0; }, 30000);
 }
 
 void expect_death_by(int status, int signal) {
