@@ -34,6 +34,7 @@ namespace {
 // fault report made during a wait for a key still lists every caller.
 int32_t terminal_read(uint8_t* into, int32_t count) {
     // A read from the background would stop the installer with its signals held back.
+    drop_request_mark();
     wait_for_foreground(keyboard_fd, SIGTTIN);
     return static_cast<int32_t>(system_call(SYS_read, keyboard_fd, reinterpret_cast<long>(into), count));
 }

@@ -158,6 +158,7 @@ void query_cursor_position(uint8_t& column, uint8_t& row) {
     // both are the one terminal.
     // A failed query (descriptor 0 is a pipe or a file) simply gets no answer.
     system_call(SYS_write, 0, reinterpret_cast<long>("\x1b[6n"), 4);
+    drop_request_mark();  // a reply read from the background stops the installer, as a key would
     pollfd answer{1, POLLIN, 0};
     const long end = now_ms() + query_timeout_ms;
     char reply[reply_limit];

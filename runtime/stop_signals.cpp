@@ -29,10 +29,44 @@ uint64_t pending_signals() {
     return pending;
 }
 
+// The kernel drops a pending SIGCONT whenever a stop signal is sent, so a SIGCONT that comes just
+// as the pause sends the installer its own stop would be lost, and the installer left stopped.
+// A SIGTTIN kept pending and blocked from before a SIGTSTP is taken tells: every SIGCONT drops it,
+// so if it is gone once the pause has sent its stop, a SIGCONT came after the request.
+constexpr int request_mark = SIGTTIN;
+long own_pid = 0;
+bool mark_kept = false;           // SIGTTIN blocked for the mark, maybe pending
+bool mark_blocked = false;        // blocked by the installer, not by whoever started it
+volatile int32_t mark_lost = 0;   // dropped by a SIGCONT before the request: it cannot tell
+
+// Sends the mark. Sending it drops a SIGCONT that came meanwhile: harmless where no request is
+// being acted on, and where one is, the caller looks for the trace such a SIGCONT leaves.
+void send_request_mark() {
+    if (!mark_kept) {
+        const uint64_t mark = signal_bit(request_mark);
+        uint64_t blocked = 0;
+        system_call(SYS_rt_sigprocmask, SIG_BLOCK, reinterpret_cast<long>(&mark), reinterpret_cast<long>(&blocked),
+                    sizeof mark);
+        mark_blocked = !(blocked & mark);
+        mark_kept = true;
+    }
+    system_call(SYS_kill, own_pid, request_mark);
+}
+
 void on_held_signal(int signal, siginfo_t*, void* context) {
     if (signal == SIGTSTP) {
         pause_requested = 1;
         continued = 0;  // only a SIGCONT after this request calls the pause off
+        if (mark_kept) {
+            // Without the mark and with no SIGCONT after this request, one came before it. The
+            // interrupted code's error and wait stay as they were.
+            const int32_t error = last_os_error;
+            const int32_t state = wait_state;
+            wait_state = wait_idle;
+            if (!(pending_signals() & (signal_bit(request_mark) | signal_bit(SIGCONT)))) mark_lost = 1;
+            wait_state = state;
+            last_os_error = error;
+        }
     } else if (signal == SIGCONT) {
         continued = 1;
     } else if (signal == SIGHUP) {
@@ -98,16 +132,48 @@ void catch_stop_signals() {
     catch_signal(SIGCONT);
     held_signal_mask |= signal_bit(SIGCONT);
     change_mask(SIG_BLOCK, held_signal_mask);
+    own_pid = system_call(SYS_getpid);
+}
+
+void drop_request_mark() {
+    if (!mark_kept) return;
+    // Set to be ignored, a signal is dropped even while blocked.
+    struct sigaction found {};
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(request_mark, &ignore, &found);
+    sigaction(request_mark, &found, nullptr);
+    if (mark_blocked) change_mask(SIG_UNBLOCK, signal_bit(request_mark));
+    mark_kept = false;
+    mark_lost = 0;
 }
 
 void hold_terminal_stops(bool hold) { change_mask(hold ? SIG_BLOCK : SIG_UNBLOCK, signal_bit(SIGTTOU)); }
 
 bool take_held_signals(uint64_t signals) {
-    if (pending_signals() & held_signal_mask) {
+    const uint64_t pending = pending_signals();
+    const bool tracking = held_signal_mask & signal_bit(SIGTSTP);
+    if (tracking && (pending & signal_bit(SIGTSTP)) && !(pending & signal_bit(request_mark))) {
+        // A SIGTSTP about to be taken finds the mark in place. If a SIGCONT came just now, it
+        // dropped this SIGTSTP and the mark dropped it in turn: a request already taken is
+        // called off here instead.
+        send_request_mark();
+        if (pending_signals() & signal_bit(SIGTSTP)) {
+            mark_lost = 0;
+        } else if (pause_requested || pause_in_progress) {
+            continued = 1;
+        }
+    }
+    if (pending & held_signal_mask) {
         // Whatever arrived while held back is delivered now.
         change_mask(SIG_UNBLOCK, held_signal_mask);
         change_mask(SIG_BLOCK, held_signal_mask);
     }
+    // So does a SIGTSTP that comes during the wait that follows. (With no request being acted
+    // on, a SIGCONT the mark drops continues nothing.)
+    if (tracking && (signals & signal_bit(SIGTSTP)) && !pause_requested && !pause_in_progress &&
+        !(pending_signals() & signal_bit(request_mark)))
+        send_request_mark();
     return (stop_signal != 0 && (signals & ending_signals)) || (pause_requested && (signals & signal_bit(SIGTSTP))) ||
            (continued && (signals & signal_bit(SIGCONT))) || (hang_up_noted && (signals & signal_bit(SIGHUP)));
 }
@@ -138,12 +204,21 @@ bool stop_until_continued(int signal) {
     // that came after the request calls the stop off, as the kernel's own order would: the stop
     // sent now would discard it, so it is let in up to the sending.
     const long self = system_call(SYS_getpid);
-    if (!continued) call_letting_signals_in(signal_bit(SIGCONT), SYS_kill, self, signal);
+    if (!continued && call_letting_signals_in(signal_bit(SIGCONT), SYS_kill, self, signal) == 0 && caught &&
+        mark_kept && !mark_lost && !(pending_signals() & signal_bit(request_mark))) {
+        // A SIGCONT came after the request, and the stop just sent may have dropped it: the
+        // pause is called off, and that stop dropped in turn (caught again below).
+        continued = 1;
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(signal, &ignore, nullptr);
+    }
     uint64_t blocked = 0;
     system_call(SYS_rt_sigprocmask, SIG_BLOCK, 0, reinterpret_cast<long>(&blocked), sizeof blocked);
     change_mask(SIG_UNBLOCK, signal_bit(signal) | ((ending_signals | signal_bit(SIGCONT)) & held_signal_mask));
     system_call(SYS_rt_sigprocmask, SIG_SETMASK, reinterpret_cast<long>(&blocked), 0, sizeof blocked);
     if (caught) catch_signal(signal);
+    if (signal == SIGTSTP) drop_request_mark();
     const bool stopped = continued != 0;
     continued = 0;
     if (stop_signal != 0 && !exit_in_progress) halt_program();

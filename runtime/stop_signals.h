@@ -70,6 +70,9 @@ void act_on_signals();
 // installer. Ends through halt_program when an ending signal came; false when no stop happened
 // (a process group without a shell to continue it, where job control stops nothing).
 bool stop_until_continued(int signal);
+// Before a read of the terminal: SIGTTIN, held while a pause may be asked for (it marks a SIGCONT
+// that comes after the request), is given back, so a read from the background stops as it should.
+void drop_request_mark();
 // Holds SIGTTOU off (true) or gives it back (false): a terminal request from the background that
 // must not stop the process, as on the way out or while a command has the terminal.
 void hold_terminal_stops(bool hold);
