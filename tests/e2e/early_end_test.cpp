@@ -5,7 +5,9 @@
 #include <signal.h>
 #include <unistd.h>
 #include <glob.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 
 #include <algorithm>
@@ -243,11 +245,25 @@ TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
     Session s;
     const std::string bin = command_script(s, "mount", "echo $$ > mount.pid\nsleep 5\necho > mount.ran\n");
     const std::string marker = s.dir.file("mount.pid"), ran = s.dir.file("mount.ran");
+    // The command's processes that outlive its shell are reaped here, at once, as the live
+    // system's init does: a zombie left for a slow init keeps the installer waiting for it.
+    prctl(PR_SET_CHILD_SUBREAPER, 1);
     auto run = [&](const std::function<void(pid_t)>& meanwhile) {
         unlink(marker.c_str());
         unlink(ran.c_str());
         return run_redirected({ZUVA_INSTALL_PATH}, "\ny\n\n/dev/hdc\n", s.dir.file("screen.out"),
-                              s.environment(bin), s.dir.path, 10000, {}, -1, meanwhile);
+                              s.environment(bin), s.dir.path, 10000, {}, -1, [&](pid_t pid) {
+                                  meanwhile(pid);
+                                  siginfo_t ended{};
+                                  // Until the installer itself has ended, left for run_redirected.
+                                  wait_until([&] {
+                                      ended.si_pid = 0;
+                                      if (waitid(P_ALL, 0, &ended, WEXITED | WNOHANG | WNOWAIT) != 0) return true;
+                                      if (ended.si_pid == 0 || ended.si_pid == pid) return ended.si_pid == pid;
+                                      waitpid(ended.si_pid, nullptr, 0);
+                                      return false;
+                                  }, 10000);
+                              });
     };
     // When the installer forks the command once the answers are in; the signals are spread from
     // half that time to half as long again. Wherever each one lands, none may be missed: the
@@ -283,6 +299,7 @@ TEST(EarlyEnd, ASignalAroundTheStartOfACommandIsNeverMissed) {
                              (command_left ? ", the command ran on" : "") + ";";
     }
     EXPECT_EQ(missed, 0) << "of " << runs << " signals; the fork comes " << to_fork.count() << " us in;" << how;
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
 
 // Commands that take the terminal's foreground (bash with job control), ignore the signal and run
