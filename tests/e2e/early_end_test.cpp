@@ -486,7 +486,7 @@ TEST(RedirectedDialogue, AClosedStandardDescriptorIsNeverTakenByAFile) {
 // job control stops it then, as under a job-control shell. The shell's status is the installer's.
 std::vector<std::string> in_own_foreground_group() {
     return {"/bin/sh", "-c", "perl -MPOSIX -e '$SIG{TTOU} = \"IGNORE\"; setpgid(0, 0); tcsetpgrp(0, getpgrp()); "
-                             "$SIG{TTOU} = \"DEFAULT\"; exec @ARGV' '" + std::string(ZUVA_INSTALL_PATH) + "'; exit $?"};
+                             "$SIG{TTOU} = \"DEFAULT\"; exec { $ARGV[0] } @ARGV' '" + std::string(ZUVA_INSTALL_PATH) + "'; exit $?"};
 }
 
 bool running(pid_t pid) {

@@ -257,6 +257,12 @@ char process_state(pid_t pid) {
     return end == std::string::npos ? 0 : stat[end + 2];
 }
 
+std::string shell_quoted(const std::string& word) {
+    std::string quoted = "'";
+    for (char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
 std::string output_of(const std::string& command, int* status) {
     FILE* pipe = popen(command.c_str(), "r");
     std::string output;

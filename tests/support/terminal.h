@@ -88,6 +88,8 @@ std::string function_at(const std::string& program, unsigned long address);
 char process_state(pid_t pid);
 // What a shell command writes on its standard output; its wait status into status when given.
 std::string output_of(const std::string& command, int* status = nullptr);
+// One word for the shell, whatever it holds (a build folder's path may have spaces).
+std::string shell_quoted(const std::string& word);
 // Whether the terminal's attributes are those of a new pseudo-terminal, as before a start.
 bool attributes_as_new(int master);
 // Eight digits of upper-case hexadecimal, as the report writes an address.

@@ -58,7 +58,9 @@ std::string missing_powers() {
 
 // The sample CD of this build, as the build makes it (its sample-cd target): the folder.
 bool build_sample_cd() {
-    return std::system(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd > /dev/null 2>&1") == 0;
+    return std::system((zuva::test::shell_quoted(ZUVA_CMAKE) + " --build " + zuva::test::shell_quoted(ZUVA_BUILD_DIR) +
+                        " --target sample-cd > /dev/null 2>&1")
+                           .c_str()) == 0;
 }
 const std::string& sample_cd() {
     static std::string made;
@@ -98,7 +100,7 @@ Printed printed(const std::string& command) {
 // within 80 columns; a wrong option, or two that exclude each other, is named, with the usage, on
 // standard error.
 TEST(TryCommand, HelpExplainsEveryOptionWithin80ColumnsAndAWrongOneIsNamed) {
-    const Printed help = printed(source_dir + "/scripts/try --help");
+    const Printed help = printed(zuva::test::shell_quoted(source_dir) + "/scripts/try --help");
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.err, "");
     std::istringstream lines(help.out);
@@ -113,14 +115,14 @@ TEST(TryCommand, HelpExplainsEveryOptionWithin80ColumnsAndAWrongOneIsNamed) {
     EXPECT_GE(in_usage.size(), 9u) << help.out;
     for (const std::string& option : in_usage) EXPECT_TRUE(explained.count(option)) << option << " is not explained";
 
-    const Printed wrong = printed(source_dir + "/scripts/try --uefi --nonsense");
+    const Printed wrong = printed(zuva::test::shell_quoted(source_dir) + "/scripts/try --uefi --nonsense");
     EXPECT_EQ(wrong.status, 2);
     EXPECT_EQ(wrong.out, "");
     EXPECT_EQ(wrong.err.substr(0, wrong.err.find('\n')), "try: unknown option: --nonsense");
     EXPECT_NE(wrong.err.find("usage: scripts/try"), std::string::npos) << wrong.err;
 
     // The speech entry reads the machine's screen, which the serial entry leaves empty.
-    const Printed both = printed(source_dir + "/scripts/try --serial --speech");
+    const Printed both = printed(zuva::test::shell_quoted(source_dir) + "/scripts/try --serial --speech");
     EXPECT_EQ(both.status, 2);
     EXPECT_EQ(both.err.substr(0, both.err.find('\n')),
               "try: --speech reads the machine's screen aloud: the serial entry leaves it empty");

@@ -21,7 +21,7 @@ namespace {
 
 using zuva::test::lines_of;
 
-const std::string tools = ZUVA_TOOLS_DIR;
+const std::string tools = zuva::test::shell_quoted(ZUVA_TOOLS_DIR);  // in command lines only
 
 int run(const std::string& command) {
     int status = std::system(command.c_str());

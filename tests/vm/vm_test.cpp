@@ -48,6 +48,9 @@ using namespace zuva::manifest;
 using Clock = std::chrono::steady_clock;
 
 const std::string source_dir = ZUVA_SOURCE_DIR;
+// Paths as words of a command line: the folders may have spaces.
+std::string q(const std::string& path) { return zuva::test::shell_quoted(path); }
+const std::string scripts = q(source_dir) + "/scripts";
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -101,12 +104,12 @@ void make_setup(Setup& s) {
     s.floppy = s.file("floppy.img");
     write_file(s.floppy, std::string(1474560, '\0'));
     std::string output;
-    if (!run(source_dir + "/scripts/fetch-kernel", output)) {
+    if (!run(scripts + "/fetch-kernel", output)) {
         s.skip = "no kernel could be fetched (scripts/fetch-kernel): " + output;
         return;
     }
     output.clear();
-    if (!run(ZUVA_CMAKE " --build " ZUVA_BUILD_DIR " --target sample-cd", output)) {
+    if (!run(q(ZUVA_CMAKE) + " --build " + q(ZUVA_BUILD_DIR) + " --target sample-cd", output)) {
         // The Debian packages a bootable CD is made of.
         if (output.find(": missing:") != std::string::npos)
             s.skip = "no bootable CD: " + output;
@@ -115,15 +118,15 @@ void make_setup(Setup& s) {
         return;
     }
     output.clear();
-    if (!run(source_dir + "/scripts/vm-disk " + s.disk, output)) s.failure = "scripts/vm-disk failed:\n" + output;
+    if (!run(scripts + "/vm-disk " + q(s.disk), output)) s.failure = "scripts/vm-disk failed:\n" + output;
     output.clear();
     // Only the UEFI machine needs it, and only that one is skipped without it.
-    if (run(source_dir + "/scripts/fetch-packages ovmf", output))
+    if (run(scripts + "/fetch-packages ovmf", output))
         s.firmware = output.substr(0, output.find('\n'));
     else
         s.firmware_skip = "no UEFI firmware could be fetched (Debian package ovmf): " + output;
     output.clear();
-    if (run(source_dir + "/scripts/fetch-packages pocketsphinx", output))
+    if (run(scripts + "/fetch-packages pocketsphinx", output))
         s.sphinx = output.substr(0, output.find('\n'));
     else
         s.sphinx_skip = "no keyword spotter could be fetched (Debian package pocketsphinx): " + output;
@@ -779,7 +782,7 @@ TEST(VmInstall, AMachineKilledDuringTheCopyIsInstalledAgainOverTheHalfFilledTarg
     const Clock::time_point start = Clock::now();
     const std::string disk = setup().file("disk-killed.img");
     std::string output;
-    ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
+    ASSERT_TRUE(run(scripts + "/vm-disk " + q(disk), output)) << output;
     long empty = -1;
     {
         Console c;
@@ -854,7 +857,7 @@ TEST(VmInstall, TheBootFloppyWithADiskThatHoldsNoZuvaSaysSoAndPowersOff) {
     const Clock::time_point start = Clock::now();
     const std::string disk = setup().file("disk-blank.img"), floppy = setup().file("floppy-copy.img");
     std::string output;
-    ASSERT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
+    ASSERT_TRUE(run(scripts + "/vm-disk " + q(disk), output)) << output;
     write_file(floppy, read_file(setup().cd_dir + "/boot.dsk"));
     VirtualMachine vm(setup().dir);
     ++boots;
@@ -873,7 +876,7 @@ TEST(VmInstall, TheBootFloppyWithADiskThatHoldsNoZuvaSaysSoAndPowersOff) {
 std::string new_disk(const std::string& name) {
     const std::string disk = setup().file(name);
     std::string output;
-    EXPECT_TRUE(run(source_dir + "/scripts/vm-disk " + disk, output)) << output;
+    EXPECT_TRUE(run(scripts + "/vm-disk " + q(disk), output)) << output;
     return disk;
 }
 
@@ -937,7 +940,7 @@ std::string without_signature(std::string program) {
 const std::string& signed_folder() {
     static const std::string folder = [] {
         std::string output;
-        run(source_dir + "/scripts/fetch-packages efi-signed", output);
+        run(scripts + "/fetch-packages efi-signed", output);
         return output.substr(0, output.find('\n'));
     }();
     return folder;
@@ -984,7 +987,7 @@ TEST(VmImage, ABootChainWithoutItsSignaturesMakesNoImage) {
         write_file(copied + "/shim/shimx64.efi.signed", c.shim);
         write_file(copied + "/grub/x86_64-efi-signed/grubx64.efi.signed", c.grub);
         const std::string out = build.file("cd");
-        EXPECT_FALSE(run("ZUVA_CACHE=" + vm + " " + source_dir + "/scripts/make-sample-cd --build " ZUVA_BUILD_DIR " " + out,
+        EXPECT_FALSE(run("ZUVA_CACHE=" + q(vm) + " " + scripts + "/make-sample-cd --build " + q(ZUVA_BUILD_DIR) + " " + q(out),
                          output))
             << output;
         EXPECT_NE(output.find(c.said), std::string::npos) << output;
@@ -1220,7 +1223,7 @@ TEST(VmSpeech, AKeywordSpotterHearsWelcomeInTheWelcomeBoxAndNotInTheNextScreen) 
         std::string output;
         EXPECT_TRUE(run("LD_LIBRARY_PATH=" + libs + ":" + libs + "/pulseaudio:" + libs + "/blas:" + libs + "/lapack " +
                             setup().sphinx + "/usr/bin/pocketsphinx_continuous -hmm " + model + "en-us -dict " + model +
-                            "cmudict-en-us.dict -kws " + setup().file("keywords") + " -infile " + cut + " -logfn /dev/null",
+                            "cmudict-en-us.dict -kws " + q(setup().file("keywords")) + " -infile " + q(cut) + " -logfn /dev/null",
                         output))
             << output;
         return output.find("welcome") != std::string::npos;
@@ -1241,7 +1244,7 @@ TEST(VmSpeech, WithoutASoundCardOrItsInitramfsTheSpeechEntrySaysSoAndTheInstalle
     REQUIRE_VM();
     const std::string files = setup().file("isolinux");
     std::string output;
-    ASSERT_TRUE(run("xorriso -osirrox on -indev " + setup().iso + " -extract /isolinux " + files, output)) << output;
+    ASSERT_TRUE(run("xorriso -osirrox on -indev " + q(setup().iso) + " -extract /isolinux " + q(files), output)) << output;
     const std::string config = read_file(files + "/isolinux.cfg");
     std::smatch entry;  // the speech entry's kernel arguments after its initramfs
     ASSERT_TRUE(std::regex_search(config, entry, std::regex("LABEL speech\n(?:.*\n)*?  APPEND initrd=\\S+ (.*)"))) << config;
