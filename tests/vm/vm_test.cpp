@@ -978,10 +978,10 @@ TEST(VmImage, ABootChainWithoutItsSignaturesMakesNoImage) {
         const std::string cache = signed_folder().substr(0, signed_folder().rfind('/'));
         const std::string vm = build.file("cache"), copied = vm + "/efi-signed/usr/lib";
         std::string output;
-        ASSERT_TRUE(run("mkdir -p " + copied + "/shim " + copied + "/grub/x86_64-efi-signed && cp -rs " + cache +
-                            "/kernel " + cache + "/grub-pc " + vm + " && cp " + cache + "/efi-signed/.packages " + vm +
-                            "/efi-signed/ && { [ ! -d " + cache + "/sbsigntool ] || cp -rs " + cache + "/sbsigntool " +
-                            vm + "; }",
+        ASSERT_TRUE(run("mkdir -p " + q(copied + "/shim") + " " + q(copied + "/grub/x86_64-efi-signed") + " && cp -rs " +
+                            q(cache + "/kernel") + " " + q(cache + "/grub-pc") + " " + q(vm) + " && cp " +
+                            q(cache + "/efi-signed/.packages") + " " + q(vm + "/efi-signed/") + " && { [ ! -d " +
+                            q(cache + "/sbsigntool") + " ] || cp -rs " + q(cache + "/sbsigntool") + " " + q(vm) + "; }",
                         output))
             << output;
         write_file(copied + "/shim/shimx64.efi.signed", c.shim);
@@ -1221,9 +1221,10 @@ TEST(VmSpeech, AKeywordSpotterHearsWelcomeInTheWelcomeBoxAndNotInTheNextScreen) 
     const auto hears = [&](const std::string& cut, int exponent) {
         write_file(setup().file("keywords"), "welcome /1e-" + std::to_string(exponent) + "/\n");
         std::string output;
-        EXPECT_TRUE(run("LD_LIBRARY_PATH=" + libs + ":" + libs + "/pulseaudio:" + libs + "/blas:" + libs + "/lapack " +
-                            setup().sphinx + "/usr/bin/pocketsphinx_continuous -hmm " + model + "en-us -dict " + model +
-                            "cmudict-en-us.dict -kws " + q(setup().file("keywords")) + " -infile " + q(cut) + " -logfn /dev/null",
+        EXPECT_TRUE(run("LD_LIBRARY_PATH=" + q(libs + ":" + libs + "/pulseaudio:" + libs + "/blas:" + libs + "/lapack") + " " +
+                            q(setup().sphinx + "/usr/bin/pocketsphinx_continuous") + " -hmm " + q(model + "en-us") +
+                            " -dict " + q(model + "cmudict-en-us.dict") + " -kws " + q(setup().file("keywords")) +
+                            " -infile " + q(cut) + " -logfn /dev/null",
                         output))
             << output;
         return output.find("welcome") != std::string::npos;
